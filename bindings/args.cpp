@@ -1,0 +1,243 @@
+#include "args.hpp"
+
+#include <cstring>
+
+#include "util/panic.hpp"
+
+namespace tessra::py {
+
+namespace {
+
+[[noreturn]] void raise_type_error(const std::string& message) {
+    PyErr_SetString(PyExc_TypeError, message.c_str());
+    throw PyErrSet{};
+}
+
+std::string plural(size_t n, const char* word) {
+    return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+}  // namespace
+
+Args::Args(const char* fname, std::initializer_list<Param> params, PyObject* const* args,
+           Py_ssize_t nargs, PyObject* kwnames)
+    : fname_(fname), params_(params) {
+    if (params_.size() > std::size(values_)) panic("too many parameters for the argument parser");
+    bind(args, nargs);
+    if (kwnames != nullptr) {
+        Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+        for (Py_ssize_t k = 0; k < nkw; ++k)
+            bind_keyword(PyTuple_GET_ITEM(kwnames, k), args[nargs + k]);
+    }
+    finish();
+}
+
+Args::Args(const char* fname, std::initializer_list<Param> params, PyObject* args,
+           PyObject* kwargs)
+    : fname_(fname), params_(params) {
+    if (params_.size() > std::size(values_)) panic("too many parameters for the argument parser");
+    bind(&PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args));
+    if (kwargs != nullptr) {
+        Py_ssize_t pos = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(kwargs, &pos, &key, &value)) bind_keyword(key, value);
+    }
+    finish();
+}
+
+void Args::bind(PyObject* const* args, Py_ssize_t nargs) {
+    const size_t n = static_cast<size_t>(nargs);
+    if (n > params_.size()) {
+        size_t required = 0;
+        for (const Param& p : params_) required += !p.optional;
+        std::string takes = required == params_.size()
+                                ? plural(params_.size(), "positional argument")
+                                : "from " + std::to_string(required) + " to " +
+                                      plural(params_.size(), "positional argument");
+        raise_type_error(std::string(fname_) + "() takes " + takes + " but " + std::to_string(n) +
+                         (n == 1 ? " was" : " were") + " given");
+    }
+    for (size_t i = 0; i < n; ++i) values_[i] = args[i];
+}
+
+void Args::bind_keyword(PyObject* key, PyObject* value) {
+    const char* name = PyUnicode_Check(key) ? PyUnicode_AsUTF8(key) : nullptr;
+    if (name == nullptr) {
+        PyErr_Clear();
+        raise_type_error(std::string(fname_) + "() keywords must be strings");
+    }
+    for (size_t i = 0; i < params_.size(); ++i) {
+        if (std::strcmp(params_[i].name, name) != 0) continue;
+        if (values_[i] != nullptr)
+            raise_type_error(std::string(fname_) + "() got multiple values for argument '" + name + "'");
+        values_[i] = value;
+        return;
+    }
+    raise_type_error(std::string(fname_) + "() got an unexpected keyword argument '" + name + "'");
+}
+
+void Args::finish() {
+    std::vector<const char*> missing;
+    for (size_t i = 0; i < params_.size(); ++i)
+        if (values_[i] == nullptr && !params_[i].optional) missing.push_back(params_[i].name);
+    if (missing.empty()) return;
+    std::string names;
+    for (size_t i = 0; i < missing.size(); ++i) {
+        if (i) names += (i + 1 == missing.size()) ? (missing.size() > 2 ? ", and " : " and ") : ", ";
+        names += std::string("'") + missing[i] + "'";
+    }
+    raise_type_error(std::string(fname_) + "() missing " +
+                     plural(missing.size(), "required positional argument") + ": " + names);
+}
+
+void Args::prefix_type_error(size_t i) const {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    PyErr_NormalizeException(&type, &value, &tb);
+    PyObject* text = value ? PyObject_Str(value) : nullptr;
+    const char* msg = text ? PyUnicode_AsUTF8(text) : nullptr;
+    if (msg == nullptr) {
+        Py_XDECREF(text);
+        PyErr_Restore(type, value, tb);
+        return;
+    }
+    PyErr_Format(PyExc_TypeError, "argument '%s': %s", params_[i].name, msg);
+    Py_DECREF(text);
+    Py_XDECREF(type);
+    Py_XDECREF(value);
+    Py_XDECREF(tb);
+}
+
+// ---- converters -------------------------------------------------------------------------
+
+void raise_cannot_convert(PyObject* o, const char* target) {
+    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to '%s'", Py_TYPE(o)->tp_name,
+                 target);
+    throw PyErrSet{};
+}
+
+uint64_t load_u64(PyObject* o) {
+    if (PyLong_Check(o)) {
+        unsigned long long v = PyLong_AsUnsignedLongLong(o);
+        if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw PyErrSet{};
+        return v;
+    }
+    PyObject* index = check(PyNumber_Index(o));
+    unsigned long long v = PyLong_AsUnsignedLongLong(index);
+    Py_DECREF(index);
+    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw PyErrSet{};
+    return v;
+}
+
+int64_t load_i64(PyObject* o) {
+    long long v = PyLong_AsLongLong(o);  // uses __index__ for non-ints
+    if (v == -1 && PyErr_Occurred()) throw PyErrSet{};
+    return v;
+}
+
+double load_f64(PyObject* o) {
+    if (PyFloat_CheckExact(o)) return PyFloat_AS_DOUBLE(o);
+    double v = PyFloat_AsDouble(o);
+    if (v == -1.0 && PyErr_Occurred()) throw PyErrSet{};
+    return v;
+}
+
+bool load_bool(PyObject* o) {
+    if (o == Py_True) return true;
+    if (o == Py_False) return false;
+    // NumPy's boolean scalar counts by its truth.
+    const char* name = Py_TYPE(o)->tp_name;
+    if (std::strcmp(name, "numpy.bool_") == 0 || std::strcmp(name, "numpy.bool") == 0) {
+        int truth = PyObject_IsTrue(o);
+        if (truth < 0) throw PyErrSet{};
+        return truth != 0;
+    }
+    raise_cannot_convert(o, "PyBool");
+}
+
+std::string load_str(PyObject* o) {
+    if (!PyUnicode_Check(o)) raise_cannot_convert(o, "PyString");
+    Py_ssize_t len = 0;
+    const char* s = check(PyUnicode_AsUTF8AndSize(o, &len));
+    return std::string(s, static_cast<size_t>(len));
+}
+
+namespace {
+
+// Calls item(obj) for every element of a sequence argument (a str is refused).
+template <class F>
+void for_each_item(PyObject* o, F&& item) {
+    if (PyUnicode_Check(o)) raise_type_error("Can't extract `str` to `Vec`");
+    if (PyList_Check(o) || PyTuple_Check(o)) {
+        // Items are read one by one: converting one may run Python code that resizes a list.
+        const bool list = PyList_Check(o);
+        for (Py_ssize_t i = 0; i < (list ? PyList_GET_SIZE(o) : PyTuple_GET_SIZE(o)); ++i)
+            item(list ? PyList_GET_ITEM(o, i) : PyTuple_GET_ITEM(o, i));
+        return;
+    }
+    if (!PySequence_Check(o)) raise_cannot_convert(o, "Sequence");
+    PyObject* iter = check(PyObject_GetIter(o));
+    while (PyObject* it = PyIter_Next(iter)) {
+        try {
+            item(it);
+        } catch (...) {
+            Py_DECREF(it);
+            Py_DECREF(iter);
+            throw;
+        }
+        Py_DECREF(it);
+    }
+    Py_DECREF(iter);
+    if (PyErr_Occurred()) throw PyErrSet{};
+}
+
+Py_ssize_t size_hint(PyObject* o) {
+    if (PyList_Check(o)) return PyList_GET_SIZE(o);
+    if (PyTuple_Check(o)) return PyTuple_GET_SIZE(o);
+    Py_ssize_t n = PySequence_Check(o) && !PyUnicode_Check(o) ? PySequence_Size(o) : 0;
+    if (n < 0) {
+        PyErr_Clear();
+        n = 0;
+    }
+    return n;
+}
+
+}  // namespace
+
+Shape load_sizes(PyObject* o) {
+    Shape out;
+    out.reserve(static_cast<size_t>(size_hint(o)));
+    for_each_item(o, [&](PyObject* it) { out.push_back(load_u64(it)); });
+    return out;
+}
+
+std::vector<float> load_floats(PyObject* o) {
+    std::vector<float> out;
+    out.reserve(static_cast<size_t>(size_hint(o)));
+    for_each_item(o, [&](PyObject* it) { out.push_back(load_f32(it)); });
+    return out;
+}
+
+FloatBuffer load_float_buffer(PyObject* o) {
+    if (PyList_CheckExact(o) || PyTuple_CheckExact(o)) {
+        const bool list = PyList_CheckExact(o);
+        Py_ssize_t n = list ? PyList_GET_SIZE(o) : PyTuple_GET_SIZE(o);
+        AlignedBuffer buf = AlignedBuffer::uninit(static_cast<uint64_t>(n) * sizeof(float));
+        float* out = buf.as<float>();
+        Py_ssize_t i = 0;
+        for (; i < n; ++i) {
+            // A list may shrink while a non-float item runs Python code to convert itself.
+            if (list && i >= PyList_GET_SIZE(o)) break;
+            PyObject* it = list ? PyList_GET_ITEM(o, i) : PyTuple_GET_ITEM(o, i);
+            out[i] = PyFloat_CheckExact(it) ? static_cast<float>(PyFloat_AS_DOUBLE(it)) : load_f32(it);
+        }
+        if (i == n) return {std::move(buf), static_cast<uint64_t>(n)};
+    }
+    std::vector<float> values = load_floats(o);
+    AlignedBuffer buf = AlignedBuffer::uninit(values.size() * sizeof(float));
+    if (!values.empty()) std::memcpy(buf.data(), values.data(), values.size() * sizeof(float));
+    return {std::move(buf), values.size()};
+}
+
+}  // namespace tessra::py

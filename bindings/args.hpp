@@ -1,0 +1,87 @@
+#pragma once
+// One argument parser for every function and method, and the converters it applies.
+// A converter throws PyErrSet with the Python error set; the parser prefixes a TypeError with
+// "argument 'NAME': ".
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "array/aligned_buffer.hpp"
+#include "array/core_array.hpp"
+#include "errors.hpp"
+
+namespace tessra::py {
+
+struct Param {
+    const char* name;
+    bool optional = false;  // shown with a default in the signature
+};
+
+class Args {
+public:
+    // Fast-call form: positional arguments then the values of the keyword names in `kwnames`.
+    Args(const char* fname, std::initializer_list<Param> params, PyObject* const* args,
+         Py_ssize_t nargs, PyObject* kwnames);
+    // Tuple and dict form (tp_new).
+    Args(const char* fname, std::initializer_list<Param> params, PyObject* args, PyObject* kwargs);
+
+    // The argument for parameter i, or null when it was omitted.
+    PyObject* operator[](size_t i) const { return values_[i]; }
+    // Omitted or None.
+    bool absent(size_t i) const { return values_[i] == nullptr || values_[i] == Py_None; }
+
+    // Converts parameter i with `load`, naming the parameter in a TypeError.
+    template <class Load>
+    auto get(size_t i, Load load) const -> decltype(load(static_cast<PyObject*>(nullptr))) {
+        try {
+            return load(values_[i]);
+        } catch (const PyErrSet&) {
+            prefix_type_error(i);
+            throw;
+        }
+    }
+    // As get, with nullopt when omitted or None.
+    template <class Load>
+    auto get_optional(size_t i, Load load) const
+        -> std::optional<decltype(load(static_cast<PyObject*>(nullptr)))> {
+        if (absent(i)) return std::nullopt;
+        return get(i, load);
+    }
+
+private:
+    void bind(PyObject* const* args, Py_ssize_t nargs);
+    void bind_keyword(PyObject* key, PyObject* value);
+    void finish();
+    void prefix_type_error(size_t i) const;
+
+    const char* fname_;
+    std::vector<Param> params_;
+    PyObject* values_[10] = {};
+};
+
+// ---- converters -------------------------------------------------------------------------
+uint64_t load_u64(PyObject* o);
+int64_t load_i64(PyObject* o);
+double load_f64(PyObject* o);
+inline float load_f32(PyObject* o) { return static_cast<float>(load_f64(o)); }
+bool load_bool(PyObject* o);
+std::string load_str(PyObject* o);
+Shape load_sizes(PyObject* o);
+std::vector<float> load_floats(PyObject* o);
+// Items of a float sequence narrowed to f32, straight into aligned storage.
+struct FloatBuffer {
+    AlignedBuffer data;
+    uint64_t count;
+};
+FloatBuffer load_float_buffer(PyObject* o);
+
+// TypeError "'T' object cannot be converted to 'Target'".
+[[noreturn]] void raise_cannot_convert(PyObject* o, const char* target);
+
+}  // namespace tessra::py

@@ -1,0 +1,15 @@
+#pragma once
+// Module functions are contributed by groups; the exec step adds them in one fixed order.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <vector>
+
+namespace tessra::py {
+
+using FunctionTable = std::vector<PyMethodDef>;
+
+// Each group of module functions has one `add_*_functions(FunctionTable&)` that appends its
+// records; module.cpp calls every group and then orders the result.
+
+}  // namespace tessra::py

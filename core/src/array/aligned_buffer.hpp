@@ -1,0 +1,45 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace tessra {
+
+// Owned, 64-byte aligned storage. Zero bytes means no storage and a null address.
+class AlignedBuffer {
+public:
+    static constexpr uint64_t kAlign = 64;
+    // Largest size the allocator accepts; anything above is an invariant failure.
+    static constexpr uint64_t kMaxSize = (uint64_t{1} << 63) - kAlign;
+
+    AlignedBuffer() = default;
+    // Zero-filled storage of `size` bytes. Throws std::bad_alloc when memory runs out.
+    static AlignedBuffer zeroed(uint64_t size);
+    // Storage whose contents are unspecified: only for callers that write every byte.
+    static AlignedBuffer uninit(uint64_t size);
+
+    AlignedBuffer(AlignedBuffer&& o) noexcept : size_(o.size_), ptr_(o.ptr_) {
+        o.size_ = 0;
+        o.ptr_ = nullptr;
+    }
+    AlignedBuffer& operator=(AlignedBuffer&& o) noexcept;
+    AlignedBuffer(const AlignedBuffer&) = delete;
+    AlignedBuffer& operator=(const AlignedBuffer&) = delete;
+    ~AlignedBuffer() { release(); }
+
+    uint64_t align() const { return kAlign; }
+    uint64_t size() const { return size_; }
+    std::byte* data() { return ptr_; }
+    const std::byte* data() const { return ptr_; }
+    template <class T> T* as() { return reinterpret_cast<T*>(ptr_); }
+    template <class T> const T* as() const { return reinterpret_cast<const T*>(ptr_); }
+
+private:
+    AlignedBuffer(uint64_t size, std::byte* ptr) : size_(size), ptr_(ptr) {}
+    static AlignedBuffer allocate(uint64_t size, bool zero);
+    void release() noexcept;
+
+    uint64_t size_ = 0;
+    std::byte* ptr_ = nullptr;
+};
+
+}  // namespace tessra

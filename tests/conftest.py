@@ -1,0 +1,27 @@
+import os
+import struct
+import subprocess
+import sys
+
+import pytest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def f32(x):
+    """The nearest single-precision value to x, as a Python float."""
+    return struct.unpack("f", struct.pack("f", x))[0]
+
+
+def run_python(code, env=None):
+    """Runs code in a fresh interpreter (for once-per-process and environment behaviour)."""
+    full_env = dict(os.environ)
+    full_env["PYTHONPATH"] = os.path.join(ROOT, "python")
+    full_env.update(env or {})
+    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                          env=full_env, timeout=120)
+
+
+@pytest.fixture
+def python_in_subprocess():
+    return run_python
