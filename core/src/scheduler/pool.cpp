@@ -1,10 +1,11 @@
 #include "scheduler/pool.hpp"
 
+#include "scheduler/tbb_arena.hpp"
+
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/info.h>
 #include <oneapi/tbb/parallel_for.h>
 #include <oneapi/tbb/parallel_invoke.h>
-#include <oneapi/tbb/task_arena.h>
 
 #include <cstdlib>
 #include <mutex>
@@ -23,7 +24,9 @@ int configured_threads() {
     return tbb::info::default_concurrency();
 }
 
-tbb::task_arena& arena() {
+}  // namespace
+
+tbb::task_arena& general_general_arena() {
     static tbb::task_arena* a = [] {
         auto* made = new tbb::task_arena(configured_threads());  // kept for the process's life
         made->initialize();
@@ -32,12 +35,10 @@ tbb::task_arena& arena() {
     return *a;
 }
 
-}  // namespace
-
-size_t thread_count() { return static_cast<size_t>(arena().max_concurrency()); }
+size_t thread_count() { return static_cast<size_t>(general_arena().max_concurrency()); }
 
 void parallel_for_impl(size_t n, size_t grain, const std::function<void(size_t, size_t)>& body) {
-    arena().execute([&] {
+    general_arena().execute([&] {
         tbb::parallel_for(
             tbb::blocked_range<size_t>(0, n, grain),
             [&](const tbb::blocked_range<size_t>& r) { body(r.begin(), r.end()); },
@@ -51,7 +52,7 @@ void parallel_tasks(size_t count, const std::function<void(size_t)>& task) {
         task(0);
         return;
     }
-    arena().execute([&] {
+    general_arena().execute([&] {
         tbb::parallel_for(
             tbb::blocked_range<size_t>(0, count, 1),
             [&](const tbb::blocked_range<size_t>& r) {
@@ -62,7 +63,7 @@ void parallel_tasks(size_t count, const std::function<void(size_t)>& task) {
 }
 
 void parallel_invoke(const std::function<void()>& a, const std::function<void()>& b) {
-    arena().execute([&] { tbb::parallel_invoke(a, b); });
+    general_arena().execute([&] { tbb::parallel_invoke(a, b); });
 }
 
 }  // namespace tessra::pool
