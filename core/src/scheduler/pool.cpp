@@ -26,7 +26,7 @@ int configured_threads() {
 
 }  // namespace
 
-tbb::task_arena& general_general_arena() {
+tbb::task_arena& general_arena() {
     static tbb::task_arena* a = [] {
         auto* made = new tbb::task_arena(configured_threads());  // kept for the process's life
         made->initialize();
