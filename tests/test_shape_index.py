@@ -52,11 +52,6 @@ def test_reshape_count_mismatch(shape, new_shape, message):
         CoreArray.zeros(shape).reshape(new_shape)
 
 
-def test_reshape_argument_conversion():
-    with raises(TypeError, "argument 'new_shape': Can't extract `str` to `Vec`"):
-        CoreArray.zeros([2]).reshape("ab")
-
-
 # ---- transpose ---------------------------------------------------------------------------------
 
 def test_transpose_small():

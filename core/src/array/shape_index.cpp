@@ -20,7 +20,7 @@ constexpr uint64_t kParallelMin = uint64_t{1} << 16;
 // Elements per task of the flat loops (take, boolean_index).
 constexpr size_t kChunk = size_t{1} << 15;
 
-// Runs task(begin, end) over [0, n) in chunks, on the pool when n is large.
+// Runs task(begin, end, chunk) over the chunks of [0, n), on the pool when n is large.
 template <class F>
 void for_chunks(size_t n, F&& task) {
     const size_t chunks = (n + kChunk - 1) / kChunk;
@@ -85,9 +85,9 @@ void transpose_tile(const float* in, float* out, size_t r, size_t c, size_t i0, 
 constexpr size_t kTile = 16;
 
 void transpose_f32(const float* in, float* out, size_t r, size_t c) {
-    // A task is a band of output rows (input columns) over a run of input rows; bands are
-    // widened for short inputs so that no task is tiny.
-    const size_t rows_per_task = std::min<size_t>(r, 1024);
+    // A task is a band of output rows (input columns) over a run of input rows; runs are
+    // lengthened for narrow inputs and bands widened for short ones, so that no task is tiny.
+    const size_t rows_per_task = std::min(r, std::max<size_t>(1024, 16384 / c));
     size_t band = kTile;
     while (band * rows_per_task < 16384 && band < c) band *= 2;
     const size_t bands = (c + band - 1) / band;
