@@ -15,3 +15,11 @@ print(CoreArray.arange(0, 1, 0.25))
 print(CoreArray.linspace(0, 1, 5))
 print(CoreArray.concatenate([a, CoreArray.ones([1, 3])]))
 print(CoreArray.arange(0, 100))
+
+print("\n== Shape, indexing and reductions")
+m = CoreArray([1, 2, 3, 4, 5, 6], [2, 3])
+print("transpose", m.transpose().to_list(), "row -1", m.getitem(-1).to_list())
+print("take", m.take(CoreArray([5, 0], [2])).to_list(),
+      "mask", m.boolean_index(CoreArray([1, 0, 1, 0, 1, 0], [6])).to_list())
+print("sum", m.sum(), "mean", m.mean(), "var", m.var(), "argmax", m.argmax())
+print("cumsum", m.cumsum())
