@@ -173,6 +173,8 @@ SEEDS = [0, 1, 2**64 - 1]
 TAIL_SEEDS = {"PCG64": 130, "Xoshiro256PP": 160}
 CASES = [(kind, algo, seed, n) for kind in DRAWS for algo in GENERATORS for seed in SEEDS
          for n in (1, 7, 40)]
+# Long enough chunks that a fill may split a chunk's stream into lanes; not a multiple of 4.
+CASES += [("uniform", algo, seed, 2051) for algo in GENERATORS for seed in SEEDS]
 
 FILL_SCRIPT = """
 import json

@@ -52,3 +52,13 @@ TEST(Generators, U32IsLowHalfForPcgAndHighHalfForXoshiro) {
         EXPECT_EQ(c.next_u32(), static_cast<uint32_t>(d.next_u64() >> 32));
     }
 }
+
+TEST(Generators, Pcg64AdvanceMatchesSteps) {
+    for (uint64_t delta : {0ull, 1ull, 2ull, 3ull, 64ull, 1000ull, 12345ull}) {
+        Pcg64 stepped(11), jumped(11);
+        for (uint64_t i = 0; i < delta; ++i) stepped.next_u64();
+        jumped.advance(delta);
+        EXPECT_EQ(jumped.next_u64(), stepped.next_u64()) << delta;
+        EXPECT_EQ(jumped.next_u64(), stepped.next_u64()) << delta;
+    }
+}

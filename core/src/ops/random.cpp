@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cmath>
+#include <type_traits>
 
 #include "scheduler/pool.hpp"
 
@@ -27,6 +28,21 @@ Pcg64::Pcg64(uint64_t seed) {
     increment_ = ((static_cast<u128>(words[3]) << 64) | words[2]) | 1;
     state_ += increment_;
     step();
+}
+
+void Pcg64::advance(uint64_t delta) {
+    // Composes the affine step with itself by squaring: O(log delta).
+    u128 mult = 1, plus = 0;
+    u128 cur_mult = kMultiplier, cur_plus = increment_;
+    for (; delta > 0; delta >>= 1) {
+        if (delta & 1) {
+            mult *= cur_mult;
+            plus = plus * cur_mult + cur_plus;
+        }
+        cur_plus = (cur_mult + 1) * cur_plus;
+        cur_mult *= cur_mult;
+    }
+    state_ = mult * state_ + plus;
 }
 
 namespace {
@@ -83,38 +99,79 @@ const ZigguratTables& ziggurat_tables() {
     return tables;
 }
 
-template <class Rng>
-double normal_f64(Rng& rng) {
-    const ZigguratTables& t = ziggurat_tables();
-    for (;;) {
-        const uint64_t bits = rng.next_u64();
-        const size_t i = bits & 0xFF;
-        const double u = signed_unit(bits);
-        const double x = u * t.x[i];
-        if (std::abs(x) < t.x[i + 1]) return x;
-        if (i == 0) {
-            // Beyond the base layer: the tail past R.
-            double tx, ty;
-            do {
-                tx = std::log(open01(rng)) / kR;
-                ty = std::log(open01(rng));
-            } while (-2.0 * ty < tx * tx);
-            return u >= 0.0 ? kR - tx : tx - kR;
-        }
-        const double f = static_cast<double>(rng.next_u64() >> 11) * 0x1p-53;
-        if (t.f[i + 1] + (t.f[i] - t.f[i + 1]) * f < std::exp(-x * x / 2.0)) return x;
-    }
-}
+namespace {
 
-template double normal_f64<Pcg64>(Pcg64&);
-template double normal_f64<Xoshiro256pp>(Xoshiro256pp&);
+// Uniform values in [0, 1): the top 24 bits of next_u32, scaled (exact in single precision).
+struct Uniform {
+    template <class Rng>
+    static float draw(Rng& rng) {
+        return static_cast<float>(rng.next_u32() >> 8) * 0x1p-24f;
+    }
+
+    template <class Rng>
+    void operator()(Rng rng, float* out, uint64_t count) const {
+        if constexpr (std::is_same_v<Rng, Pcg64>) {
+            // One PCG step waits for the last: four lanes, each the stream jumped ahead to its
+            // quarter of the chunk, keep the multiplier busy and write the same values.
+            constexpr uint64_t kLanes = 4;
+            if (count >= 64 * kLanes) {
+                const uint64_t quarter = count / kLanes;
+                Pcg64 lane[kLanes] = {rng, rng, rng, rng};
+                for (uint64_t j = 1; j < kLanes; ++j) lane[j].advance(j * quarter);
+                for (uint64_t i = 0; i < quarter; ++i)
+                    for (uint64_t j = 0; j < kLanes; ++j) out[j * quarter + i] = draw(lane[j]);
+                for (uint64_t i = kLanes * quarter; i < count; ++i) out[i] = draw(lane[kLanes - 1]);
+                return;
+            }
+        }
+        for (uint64_t i = 0; i < count; ++i) out[i] = draw(rng);
+    }
+};
+
+// Standard normal value by the ziggurat, in double precision, narrowed to single.
+struct Normal {
+    const ZigguratTables& t = ziggurat_tables();
+
+    template <class Rng>
+    void operator()(Rng rng, float* out, uint64_t count) const {
+        for (uint64_t i = 0; i < count; ++i) out[i] = static_cast<float>(draw(rng));
+    }
+
+    template <class Rng>
+    double draw(Rng& rng) const {
+        for (;;) {
+            const uint64_t bits = rng.next_u64();
+            const size_t i = bits & 0xFF;
+            const double u = signed_unit(bits);
+            const double x = u * t.x[i];
+            if (std::abs(x) < t.x[i + 1]) [[likely]]
+                return x;
+            if (i == 0) return tail(rng, u);
+            const double f = static_cast<double>(rng.next_u64() >> 11) * 0x1p-53;
+            if (t.f[i + 1] + (t.f[i] - t.f[i + 1]) * f < std::exp(-x * x / 2.0)) return x;
+        }
+    }
+
+    // Beyond the base layer: a value past R, on the side of u.
+    template <class Rng>
+    static double tail(Rng& rng, double u) {
+        double x, y;
+        do {
+            x = std::log(open01(rng)) / kR;
+            y = std::log(open01(rng));
+        } while (-2.0 * y < x * x);
+        return u >= 0.0 ? kR - x : x - kR;
+    }
+};
+
+}  // namespace
 
 // ---- fills ---------------------------------------------------------------------------------
 
 namespace {
 
 template <class Draw>
-CoreArray fill(Shape shape, uint64_t seed, RngAlgorithm algo, Draw draw) {
+CoreArray fill(Shape shape, uint64_t seed, RngAlgorithm algo, const Draw& draw) {
     CoreArray r = zeroed(std::move(shape));
     const uint64_t n = r.element_count();
     if (n == 0) return r;
@@ -126,13 +183,10 @@ CoreArray fill(Shape shape, uint64_t seed, RngAlgorithm algo, Draw draw) {
         const uint64_t begin = c * len;
         const uint64_t end = std::min(n, begin + len);
         const uint64_t chunk_seed = seed + c;  // wraps
-        auto run = [&](auto rng) {
-            for (uint64_t i = begin; i < end; ++i) out[i] = draw(rng);
-        };
         if (algo == RngAlgorithm::PCG64)
-            run(Pcg64(chunk_seed));
+            draw(Pcg64(chunk_seed), out + begin, end - begin);
         else
-            run(Xoshiro256pp(chunk_seed));
+            draw(Xoshiro256pp(chunk_seed), out + begin, end - begin);
     });
     return r;
 }
@@ -140,12 +194,11 @@ CoreArray fill(Shape shape, uint64_t seed, RngAlgorithm algo, Draw draw) {
 }  // namespace
 
 CoreArray random_uniform_f32(Shape shape, uint64_t seed, RngAlgorithm algo) {
-    return fill(std::move(shape), seed, algo, [](auto& rng) { return uniform_f32(rng); });
+    return fill(std::move(shape), seed, algo, Uniform{});
 }
 
 CoreArray random_normal_f32(Shape shape, uint64_t seed, RngAlgorithm algo) {
-    return fill(std::move(shape), seed, algo,
-                [](auto& rng) { return static_cast<float>(normal_f64(rng)); });
+    return fill(std::move(shape), seed, algo, Normal{});
 }
 
 }  // namespace tessra

@@ -23,6 +23,8 @@ public:
         return rotr(hi ^ lo, rot);
     }
     uint32_t next_u32() { return static_cast<uint32_t>(next_u64()); }
+    // Moves the stream `delta` steps ahead, as that many next_u64 calls would.
+    void advance(uint64_t delta);
 
 private:
     static constexpr u128 kMultiplier =
@@ -63,15 +65,6 @@ struct ZigguratTables {
     double f[257];
 };
 const ZigguratTables& ziggurat_tables();
-
-// Uniform value in [0, 1): the top 24 bits of next_u32, scaled.
-template <class Rng>
-float uniform_f32(Rng& rng) {
-    return static_cast<float>(rng.next_u32() >> 8) * 0x1p-24f;
-}
-// Standard normal value (ziggurat, in double precision).
-template <class Rng>
-double normal_f64(Rng& rng);
 
 // Arrays of `shape` filled chunk by chunk on the general pool: one chunk per pool thread,
 // chunk c drawn from a generator seeded with seed + c.
