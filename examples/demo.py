@@ -15,3 +15,11 @@ print(CoreArray.arange(0, 1, 0.25))
 print(CoreArray.linspace(0, 1, 5))
 print(CoreArray.concatenate([a, CoreArray.ones([1, 3])]))
 print(CoreArray.arange(0, 100))
+
+print("\n== Sorting and seeded random fills")
+import tessra  # noqa: E402
+r = tessra.random_uniform_f32([6], 42)
+print(r)
+print("sorted:", r.sort().to_list())
+print("argsort, descending:", r.argsort(descending=True).to_list())
+print(tessra.random_normal_f32([2, 3], 7, tessra.RngAlgorithm.Xoshiro256PP))

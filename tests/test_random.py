@@ -2,7 +2,6 @@
 
 import json
 import math
-import re
 import struct
 
 import numpy as np
@@ -218,11 +217,6 @@ def test_chunk_one_is_seeded_with_seed_plus_one(kind, seed, next_seed):
     assert a[:k] != b[:k]
 
 
-def test_pool_size_changes_the_array():
-    one, three = (fills_in_pool(t, [("uniform", "PCG64", 9, 30)])[0] for t in (1, 3))
-    assert one[:10] == three[:10] and one[10:] != three[10:]
-
-
 # ---- surface ----------------------------------------------------------------------------------
 
 @pytest.mark.parametrize("fn", [random_uniform_f32, random_normal_f32])
@@ -283,9 +277,3 @@ def test_argument_errors(fn, kwargs, exc, message):
         assert str(info.value).startswith(message)
     else:
         assert not str(info.value).startswith("argument")
-
-
-def test_signature():
-    assert random_uniform_f32.__text_signature__ == "(shape, seed, algo=...)"
-    with pytest.raises(TypeError, match=re.escape("missing 1 required positional argument: 'seed'")):
-        random_normal_f32([2])

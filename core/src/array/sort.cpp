@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -103,8 +104,8 @@ void argsort_into(const float* v, float* out, size_t n) {
         return;
     }
     // Items are key << 32 | position: sorting them by the high word moves key and position at once.
-    std::vector<uint64_t> items(2 * n);
-    uint64_t* a = items.data();
+    auto items = std::make_unique_for_overwrite<uint64_t[]>(2 * n);
+    uint64_t* a = items.get();
     uint64_t* b = a + n;
     for (size_t i = 0; i < n; ++i) a[i] = uint64_t{float_order_key(v[i])} << 32 | i;
     auto key = [](uint64_t item) { return static_cast<uint32_t>(item >> 32); };
@@ -126,12 +127,12 @@ Result<CoreArray> sort_array(const CoreArray& a, bool descending) {
         std::copy(in, in + n, out);
         insertion_sort(out, n, bits_key);
     } else if (n <= kSerialSortMax) {
-        std::vector<uint32_t> scratch(n);
+        auto scratch = std::make_unique_for_overwrite<uint32_t[]>(n);
         RadixPlan plan = radix_plan(in, n, bits_key);
         // Start so that the last pass lands in `out`.
         const bool odd = plan.count % 2 == 1;
         const uint32_t* sorted =
-            radix_run(plan, in, odd ? out : scratch.data(), odd ? scratch.data() : out, n, bits_key);
+            radix_run(plan, in, odd ? out : scratch.get(), odd ? scratch.get() : out, n, bits_key);
         if (sorted != out) std::copy(sorted, sorted + n, out);
     } else {
         pool::parallel_sort_f32(a.f32_span(), r.f32_span());
