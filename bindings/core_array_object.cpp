@@ -135,6 +135,7 @@ PyTypeObject* core_array_type_object() {
         add_construction_methods(methods);
         add_shape_index_methods(methods);
         add_reduction_methods(methods);
+        add_sort_methods(methods);
         methods.push_back({nullptr, nullptr, 0, nullptr});
 
         static PyType_Slot slots[] = {

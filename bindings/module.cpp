@@ -29,6 +29,7 @@ constexpr const char* kFunctionOrder[] = {
 FunctionTable& functions() {
     static FunctionTable table = [] {
         FunctionTable all;
+        add_random_functions(all);
         FunctionTable ordered;
         for (const char* name : kFunctionOrder)
             for (const PyMethodDef& def : all)

@@ -1,5 +1,6 @@
 """A short tour of tessra."""
 
+import tessra
 from tessra import CoreArray, DType
 
 print("== Arrays")
@@ -23,3 +24,10 @@ print("take", m.take(CoreArray([5, 0], [2])).to_list(),
       "mask", m.boolean_index(CoreArray([1, 0, 1, 0, 1, 0], [6])).to_list())
 print("sum", m.sum(), "mean", m.mean(), "var", m.var(), "argmax", m.argmax())
 print("cumsum", m.cumsum())
+
+print("\n== Sorting and seeded random fills")
+r = tessra.random_uniform_f32([6], 42)
+print(r)
+print("sorted:", r.sort().to_list())
+print("argsort, descending:", r.argsort(descending=True).to_list())
+print(tessra.random_normal_f32([2, 3], 7, tessra.RngAlgorithm.Xoshiro256PP))
