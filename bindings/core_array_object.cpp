@@ -133,6 +133,8 @@ PyTypeObject* core_array_type_object() {
         static MethodTable methods;
         add_core_array_view_methods(methods);
         add_construction_methods(methods);
+        add_elementwise_binary_methods(methods);
+        add_elementwise_unary_methods(methods);
         methods.push_back({nullptr, nullptr, 0, nullptr});
 
         static PyType_Slot slots[] = {

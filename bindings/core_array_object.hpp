@@ -35,6 +35,8 @@ inline CoreArrayObject* as_array(PyObject* self) { return reinterpret_cast<CoreA
 using MethodTable = std::vector<PyMethodDef>;
 void add_core_array_view_methods(MethodTable& t);
 void add_construction_methods(MethodTable& t);
+void add_elementwise_binary_methods(MethodTable& t);
+void add_elementwise_unary_methods(MethodTable& t);
 
 // tp_new of CoreArray: CoreArray(data, shape).
 PyObject* core_array_new(PyTypeObject* type, PyObject* args, PyObject* kwargs);
