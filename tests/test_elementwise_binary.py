@@ -6,23 +6,11 @@ import pytest
 
 from tessra import CoreArray, DType
 
-from conftest import f32
+from conftest import f32, run_python
 from elementwise_support import (F32, SPECIALS, assert_same, int_view, libm, random_values,
-                                 to_numpy, to_tessra, ulp_distance)
+                                 to_numpy, to_tessra)
 
 NAN, INF = float("nan"), float("inf")
-
-
-def _max_num(x, y):
-    zeros = (x == 0) & (y == 0)
-    return np.where(zeros, np.where(np.signbit(x) & np.signbit(y), F32(-0.0), F32(0.0)),
-                    np.fmax(x, y)).astype(F32)
-
-
-def _min_num(x, y):
-    zeros = (x == 0) & (y == 0)
-    return np.where(zeros, np.where(np.signbit(x) | np.signbit(y), F32(-0.0), F32(0.0)),
-                    np.fmin(x, y)).astype(F32)
 
 
 def _shift_left(a, b):
@@ -82,37 +70,6 @@ def test_matches_reference_on_special_and_random_pairs(name):
     assert_same(to_numpy(getattr(to_tessra(a), name)(to_tessra(b))), expected)
 
 
-@pytest.mark.parametrize("name, ref", [
-    ("add", np.add), ("div", np.divide), ("power", np.power), ("mod_op", np.fmod),
-    ("hypot", np.hypot), ("arctan2", np.arctan2), ("gt", np.greater),
-])
-def test_agrees_with_numpy_float32(name, ref):
-    a, b = random_values(3000, 3), random_values(3000, 4)
-    with np.errstate(all="ignore"):
-        expected = ref(a, b).astype(F32)
-    got = to_numpy(getattr(to_tessra(a), name)(to_tessra(b)))
-    assert (np.isnan(got) == np.isnan(expected)).all()
-    finite = np.isfinite(expected)
-    assert (got[~finite & ~np.isnan(got)] == expected[~finite & ~np.isnan(expected)]).all()
-    assert ulp_distance(got[finite], expected[finite]).max() <= 1
-
-
-# Long arrays run on the pool in pieces; every piece must equal what one loop gives.
-@pytest.mark.parametrize("name, n", [
-    ("add", 2**18 + 37), ("gt", 2**18 + 1), ("copysign", 2**18 + 15), ("right_shift", 2**18 + 3),
-    ("hypot", 2**13 + 5), ("mod_op", 20011),
-])
-def test_long_arrays_equal_the_element_loop(name, n):
-    a, b = random_values(n, 5), random_values(n, 6)
-    got = to_numpy(getattr(to_tessra(a), name)(to_tessra(b)))
-    head = to_numpy(getattr(to_tessra(a[:999]), name)(to_tessra(b[:999])))
-    assert_same(got[:999], head)
-    tail = to_numpy(getattr(to_tessra(a[-17:]), name)(to_tessra(b[-17:])))
-    assert_same(got[-17:], tail)
-    if name in ("add", "gt", "copysign", "right_shift"):
-        assert_same(got, REFERENCE[name](a, b))
-
-
 @pytest.mark.parametrize("name, a, b, expected", [
     ("eq", NAN, NAN, 0.0), ("lt", NAN, 1.0, 0.0), ("ne", NAN, NAN, 1.0), ("ge", NAN, NAN, 0.0),
     ("eq", 0.0, -0.0, 1.0), ("gt", -1.0, 2.0, 0.0),
@@ -161,13 +118,6 @@ def test_clip(lo, hi, values, expected):
     assert_same(got, expected)
 
 
-def test_clip_matches_max_num_then_min_num():
-    a = np.concatenate([SPECIALS, random_values(500, 7)])
-    for lo, hi in [(-1.0, 1.0), (0.0, 0.0), (-0.0, -0.0), (NAN, 3.0), (1e-40, 1e30), (5.0, -5.0)]:
-        expected = _min_num(_max_num(a, F32(lo)), F32(hi))
-        assert_same(to_numpy(to_tessra(a).clip(min_val=lo, max_val=hi)), expected)
-
-
 @pytest.mark.parametrize("exponent", [0.0, -0.0, 0.1, 2.0, -1.5, 1 / 3, NAN, INF, -INF, 1e300])
 def test_pow_uses_the_exponent_narrowed_to_float32(exponent):
     with np.errstate(over="ignore"):
@@ -175,33 +125,24 @@ def test_pow_uses_the_exponent_narrowed_to_float32(exponent):
     assert_same(to_numpy(to_tessra(SPECIALS).pow(exponent)), libm("powf", SPECIALS, narrowed))
 
 
-def test_pow_zero_is_one_everywhere_nan_included():
-    assert CoreArray([NAN, INF, -0.0, 7.0], [4]).pow(0.0).to_list() == [1.0] * 4
-
-
 def test_pow_accepts_anything_float_accepts():
     class Half:
         def __float__(self):
             return 0.5
-    assert CoreArray([4.0], [1]).pow(Half()).to_list() == [2.0]
-    assert CoreArray([4.0], [1]).pow(exponent=2).to_list() == [16.0]
+    assert CoreArray([4.0, 9.0], [2]).pow(exponent=Half()).to_list() == [2.0, 3.0]
 
 
 # ---- shapes, results, operands -------------------------------------------------------------
 
-def test_zero_d_operands_give_a_zero_d_result():
+def test_zero_d_and_empty_operands():
     r = CoreArray([2.0], []).hypot(CoreArray([1.5], []))
     assert (r.shape, r.strides, r.dtype, r.to_list()) == ([], [], DType.Float32, [2.5])
-
-
-@pytest.mark.parametrize("name", ["add", "power", "bitwise_or"])
-def test_zero_dimension_gives_an_empty_result(name):
-    r = getattr(CoreArray([], [0, 3]), name)(CoreArray([], [0, 3]))
+    r = CoreArray([], [0, 3]).power(CoreArray([], [0, 3]))
     assert (r.shape, r.strides, r.data_ptr, r.nbytes) == ([0, 3], [12, 4], 0, 0)
     assert CoreArray([], [0]).clip(0, 1).shape == [0]
 
 
-def test_result_is_new_float32_of_the_receivers_shape_and_operands_stay():
+def test_result_is_new_and_operands_stay():
     a = CoreArray([1.0, 2.0, 3.0, 4.0, 5.0, 6.0], [2, 3])
     b = CoreArray([6.0, 5.0, 4.0, 3.0, 2.0, 1.0], [2, 3])
     r = a.sub(b)
@@ -210,12 +151,8 @@ def test_result_is_new_float32_of_the_receivers_shape_and_operands_stay():
     assert r.to_list() == [-5.0, -3.0, -1.0, 1.0, 3.0, 5.0]
     assert a.to_list() == [1.0, 2.0, 3.0, 4.0, 5.0, 6.0]
     assert b.to_list() == [6.0, 5.0, 4.0, 3.0, 2.0, 1.0]
-
-
-def test_same_object_on_both_sides():
-    a = CoreArray([1.5, -2.0, 3.0], [3])
-    assert a.add(a).to_list() == [3.0, -4.0, 6.0]
-    assert a.eq(other=a).to_list() == [1.0, 1.0, 1.0]
+    assert a.add(a).to_list() == [2.0, 4.0, 6.0, 8.0, 10.0, 12.0]
+    assert a.eq(other=a).to_list() == [1.0] * 6
 
 
 # ---- errors ----------------------------------------------------------------------------------
@@ -304,3 +241,14 @@ def test_docs_and_signatures(name, doc):
     assert (method.__doc__ or None) == doc
     signature = {"clip": "($self, min_val, max_val)", "pow": "($self, exponent)"}
     assert method.__text_signature__ == signature.get(name, "($self, other)")
+
+
+def test_small_arrays_start_no_thread():
+    out = run_python(
+        "import os\n"
+        "from tessra import CoreArray\n"
+        "a = CoreArray([float(i) for i in range(5000)], [5000])\n"
+        "a.add(a).sqrt().sin().mod_op(a)\n"
+        "print(len(os.listdir('/proc/self/task')))\n")
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.strip() == "1"

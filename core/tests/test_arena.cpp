@@ -45,7 +45,7 @@ std::string panic_text(void (*f)()) {
     return "";
 }
 
-// Independent statements of the two chunk sums.
+// Kahan summation as the chunk sum states it.
 float kahan(const float* v, size_t n) {
     float s = 0.0f, c = 0.0f;
     for (size_t i = 0; i < n; ++i) {
@@ -53,11 +53,6 @@ float kahan(const float* v, size_t n) {
         c = (t - s) - y;
         s = t;
     }
-    return s;
-}
-float plain(const float* v, size_t n) {
-    float s = 0.0f;
-    for (size_t i = 0; i < n; ++i) s += v[i];
     return s;
 }
 
@@ -123,17 +118,6 @@ TEST(Arena, BufferIsZeroFilledAndAllocationsAreBounded) {
     });
 }
 
-TEST(Arena, EmptyArenaRefusesEveryAllocation) {
-    setenv("TESSRA_ARENA_SIZE", "0", 1);
-    std::thread([] {
-        with_thread_arena([](Arena& a) {
-            EXPECT_EQ(a.capacity(), 0u);
-            EXPECT_EQ(a.alloc_f32(1), nullptr);
-        });
-    }).join();
-    unsetenv("TESSRA_ARENA_SIZE");
-}
-
 TEST(Arena, NestedBorrowIsAnInvariantFailure) {
     EXPECT_EQ(panic_text([] { with_thread_arena([](Arena&) { with_thread_arena([](Arena&) {}); }); }),
               "RefCell already borrowed");
@@ -189,42 +173,20 @@ TEST(ChunkSum, ChunkOfExactlyTheArenaIsCompensatedOneMoreIsNot) {
     EXPECT_EQ(arena_sum_f32_chunks(v.data(), 262145, 262145), 1.0f);
 }
 
-struct ChunkCase {
-    uint64_t chunk_size;
-    bool compensated;
-};
-
-class MillionValues : public ::testing::TestWithParam<ChunkCase> {};
-
-// 1,000,000 values cut for 8 processors (125,000 a chunk) or 3 (333,334 a chunk).
-TEST_P(MillionValues, SumsEveryChunkAndCombinesThemAlongTheSplitTree) {
-    const uint64_t n = 1000000, cs = GetParam().chunk_size;
-    std::vector<float> v(n, std::ldexp(1.0f, -25));
-    for (uint64_t i = 0; i < n; i += cs) v[i] = 1.0f;
-    std::vector<float> sums;
-    for (uint64_t i = 0; i < n; i += cs) {
-        const uint64_t len = std::min(cs, n - i);
-        sums.push_back(GetParam().compensated ? kahan(v.data() + i, len) : plain(v.data() + i, len));
-    }
-    // The split tree: a left half of floor(k / 2) chunks, leaves starting at -0.0.
-    struct Tree {
-        const std::vector<float>& s;
-        float over(size_t lo, size_t hi) const {
-            if (hi - lo == 1) return -0.0f + s[lo];
-            size_t mid = lo + (hi - lo) / 2;
-            return over(lo, mid) + over(mid, hi);
-        }
-    };
-    const float expected = Tree{sums}.over(0, sums.size());
-    EXPECT_EQ(bits_of(arena_sum_f32_chunks(v.data(), n, cs)), bits_of(expected));
-    if (!GetParam().compensated) {
-        EXPECT_EQ(expected, 3.0f);
+// 1,000,000 values cut for 8 processors (125,000 a chunk) or 3 (333,334 a chunk): only the
+// former fit the default Arena and are compensated.
+TEST(ChunkSum, MillionValuesForEightOrThreeProcessors) {
+    const uint64_t n = 1000000;
+    for (uint64_t cs : {uint64_t{125000}, uint64_t{333334}}) {
+        std::vector<float> v(n, std::ldexp(1.0f, -25));
+        for (uint64_t i = 0; i < n; i += cs) v[i] = 1.0f;
+        const float got = arena_sum_f32_chunks(v.data(), n, cs);
+        if (cs == 125000)  // eight equal chunk sums: every combining addition is exact
+            EXPECT_EQ(got, 8.0f * kahan(v.data(), cs));
+        else
+            EXPECT_EQ(got, 3.0f);
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Processors, MillionValues,
-                         ::testing::Values(ChunkCase{125000, true}, ChunkCase{333334, false}),
-                         [](const auto& info) { return "ChunkSize" + std::to_string(info.param.chunk_size); });
 
 TEST(ChunkSum, HalvesCombineRightLeaningForOddCounts) {
     // Three chunks: s0 + (s1 + s2). Left to right, 2^24 + 1 + 1 would stay 2^24.
