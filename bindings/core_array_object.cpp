@@ -136,6 +136,8 @@ PyTypeObject* core_array_type_object() {
         add_shape_index_methods(methods);
         add_reduction_methods(methods);
         add_sort_methods(methods);
+        add_elementwise_binary_methods(methods);
+        add_elementwise_unary_methods(methods);
         methods.push_back({nullptr, nullptr, 0, nullptr});
 
         static PyType_Slot slots[] = {
