@@ -112,8 +112,10 @@ void Args::prefix_type_error(size_t i) const {
 // ---- converters -------------------------------------------------------------------------
 
 void raise_cannot_convert(PyObject* o, const char* target) {
-    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to '%s'", Py_TYPE(o)->tp_name,
-                 target);
+    // The class's own name, without its module ("CoreArray", not "tessra._tessra_rust.CoreArray").
+    const char* name = Py_TYPE(o)->tp_name;
+    if (const char* dot = std::strrchr(name, '.')) name = dot + 1;
+    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to '%s'", name, target);
     throw PyErrSet{};
 }
 
