@@ -11,5 +11,6 @@ using FunctionTable = std::vector<PyMethodDef>;
 
 // Each group of module functions has one `add_*_functions(FunctionTable&)` that appends its
 // records; module.cpp calls every group and then orders the result.
+void add_table_functions(FunctionTable& t);
 
 }  // namespace tessra::py
