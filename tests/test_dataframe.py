@@ -297,6 +297,7 @@ def test_labels_shorter_than_rows_are_an_error():
     with raises(ValueError, "Column a has 1 labels for 3 rows"):
         df.sort_values("a", True)
     assert df.iloc(0, 1).get_column("a").index == ["only"]
+    assert df.iloc(3, None).get_column("a").index == []
 
 
 # ---- borrows ---------------------------------------------------------------------------

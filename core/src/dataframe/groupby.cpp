@@ -45,13 +45,13 @@ Groups group_keys(const uint32_t* keys, uint64_t n, Groups::Kind kind) {
     g.kind = kind;
     g.codes.resize(n);
     constexpr uint64_t kMinChunk = uint64_t{1} << 18;
-    const uint64_t threads = pool::thread_count();
-    const uint64_t chunk = std::max(kMinChunk, (n + threads * 2 - 1) / (threads * 2));
-    const uint64_t chunks = n == 0 ? 0 : (n + chunk - 1) / chunk;
-    if (chunks <= 1) {
+    if (n <= kMinChunk) {
         number_keys(keys, 0, n, g.codes.data(), g.keys, g.counts);
         return g;
     }
+    const uint64_t threads = pool::thread_count();
+    const uint64_t chunk = std::max(kMinChunk, (n + threads * 2 - 1) / (threads * 2));
+    const uint64_t chunks = (n + chunk - 1) / chunk;
     // Each chunk numbers its own keys; the chunks are then merged in order, so group numbers
     // still follow the first occurrence in the whole column.
     std::vector<std::vector<uint32_t>> distinct(chunks);
@@ -116,7 +116,7 @@ Result<DataFrame> aggregate(const GroupBy& gb, bool mean) {
     std::vector<std::optional<Error>> errors(columns.size());
 
     // Columns are independent; within a column the sums run in row order.
-    pool::parallel_tasks(columns.size(), [&](size_t c) {
+    auto one_column = [&](size_t c) {
         const std::string& key = columns[c]->key;
         const CoreArray& src = columns[c]->series.data;
         CoreArray out = uninit({g});
@@ -147,7 +147,11 @@ Result<DataFrame> aggregate(const GroupBy& gb, bool mean) {
             }
         }
         values[c] = std::move(out);
-    });
+    };
+    if (rows >= (uint64_t{1} << 16))
+        pool::parallel_tasks(columns.size(), one_column);
+    else
+        for (size_t c = 0; c < columns.size(); ++c) one_column(c);
 
     DataFrame out;
     out.row_count = g;

@@ -67,8 +67,9 @@ Result<Series> rebuild_column(const std::string& key, const Series& src, const R
     Result<CoreArray> values = gather_values(key, src.data, rows);
     if (!values) return values.error();
     if (src.index.size() < rows.bound) return short_column(key, src.index.size(), rows.bound, "labels");
-    Labels labels = rows.listed ? src.index.gather(rows.positions)
-                                : src.index.slice(rows.begin, rows.end);
+    Labels labels = rows.size() == 0 ? Labels()
+                    : rows.listed    ? src.index.gather(rows.positions)
+                                     : src.index.slice(rows.begin, rows.end);
     return Series{src.name, std::move(values).value(), std::move(labels)};
 }
 
