@@ -1,5 +1,4 @@
 // The DataFrame class and the read_csv module function.
-#include "dataframe/csv.hpp"
 #include "module.hpp"
 #include "table_objects.hpp"
 #include "util/panic.hpp"
@@ -161,17 +160,7 @@ PyObject* m_sort_values(PyObject* self, PyObject* const* args, Py_ssize_t n, PyO
 PyObject* f_read_csv(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
     return guard([&] {
         Args a("read_csv", {{"path"}}, args, n, kw);
-        CsvColumns csv = unwrap(read_csv_columns(a.get(0, load_str)));
-        DataFrame df;
-        df.columns.reserve(csv.headers.size());
-        for (size_t i = 0; i < csv.headers.size(); ++i) {
-            CoreArray values = unwrap(from_vec({csv.rows}, std::move(csv.columns[i])));
-            // A repeated header replaces the earlier column: the rightmost one's values stay.
-            df.columns.insert_or_assign(csv.headers[i],
-                                        Series{csv.headers[i], std::move(values), Labels::range(csv.rows)});
-        }
-        df.row_count = csv.headers.empty() ? 0 : csv.rows;
-        return wrap(std::move(df));
+        return wrap(read_csv_frame(a.get(0, load_str)));
     });
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "dataframe/csv.hpp"
 #include "dataframe/rebuild.hpp"
 #include "dataframe/row_order.hpp"
 #include "scheduler/pool.hpp"
@@ -228,6 +229,31 @@ Result<DataFrame> frame_sort_values(const DataFrame& df, const std::string& col_
     // Descending is the exact reverse of ascending: equal keys come out in reverse order.
     if (!ascending) std::reverse(order.begin(), order.end());
     return rebuild_frame(df, Rows::list(std::move(order), n));
+}
+
+// ---- read_csv -----------------------------------------------------------------------------
+
+Result<DataFrame> read_csv_frame(const std::string& path) {
+    Result<CsvColumns> read = read_csv_columns(path);
+    if (!read) return read.error();
+    CsvColumns& csv = read.value();
+    const size_t n = csv.headers.size();
+    // Moving the values into aligned arrays is page-fault bound: columns go side by side.
+    std::vector<std::optional<CoreArray>> values(n);
+    auto move_column = [&](size_t i) {
+        values[i] = std::move(from_vec({csv.rows}, std::move(csv.columns[i]))).value();
+    };
+    if (csv.rows * n >= (uint64_t{1} << 18))
+        pool::parallel_tasks(n, move_column);
+    else
+        for (size_t i = 0; i < n; ++i) move_column(i);
+    DataFrame df;
+    df.row_count = n == 0 ? 0 : csv.rows;
+    df.columns.reserve(n);
+    for (size_t i = 0; i < n; ++i)
+        df.columns.insert_or_assign(csv.headers[i],
+                                    Series{csv.headers[i], std::move(*values[i]), Labels::range(csv.rows)});
+    return df;
 }
 
 }  // namespace tessra

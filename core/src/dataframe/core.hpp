@@ -67,4 +67,8 @@ Result<DataFrame> frame_iloc(const DataFrame& df, std::optional<uint64_t> start,
 Result<DataFrame> frame_filter_eq(const DataFrame& df, const std::string& col_name, float value);
 Result<DataFrame> frame_sort_values(const DataFrame& df, const std::string& col_name, bool ascending);
 
+// The file at `path` as a frame of Float32 columns named by its header, labels "0" .. rows-1.
+// Of several header fields with one name, the rightmost one's values stay.
+Result<DataFrame> read_csv_frame(const std::string& path);
+
 }  // namespace tessra
