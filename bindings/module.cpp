@@ -6,6 +6,7 @@
 
 #include "core_array_object.hpp"
 #include "enums.hpp"
+#include "table_objects.hpp"
 
 namespace tessra::py {
 
@@ -30,6 +31,7 @@ FunctionTable& functions() {
     static FunctionTable table = [] {
         FunctionTable all;
         add_random_functions(all);
+        add_table_functions(all);
         FunctionTable ordered;
         for (const char* name : kFunctionOrder)
             for (const PyMethodDef& def : all)
@@ -85,6 +87,9 @@ int init_module(PyObject* module) {
     const ClassEntry classes[] = {
         {"CoreArray", core_array_type_object},
         {"DType", dtype_type_object},
+        {"DataFrame", dataframe_type_object},
+        {"Series", series_type_object},
+        {"GroupBy", groupby_type_object},
         {"RngAlgorithm", rng_algorithm_type_object},
     };
     for (const ClassEntry& c : classes) {

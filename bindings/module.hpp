@@ -12,5 +12,6 @@ using FunctionTable = std::vector<PyMethodDef>;
 // Each group of module functions has one `add_*_functions(FunctionTable&)` that appends its
 // records; module.cpp calls every group and then orders the result.
 void add_random_functions(FunctionTable& t);
+void add_table_functions(FunctionTable& t);
 
 }  // namespace tessra::py

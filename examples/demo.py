@@ -1,7 +1,10 @@
 """A short tour of tessra."""
 
+import os
+import tempfile
+
 import tessra
-from tessra import CoreArray, DType
+from tessra import CoreArray, DType, read_csv
 
 print("== Arrays")
 a = CoreArray([1, 2, 3, 4, 5, 6], [2, 3])
@@ -41,3 +44,18 @@ print("x mod y   ", x.mod_op(y).to_list())
 print("clip(0, 2)", x.clip(0.0, 2.0).to_list())
 print("rint      ", x.rint().to_list())
 print("sqrt      ", CoreArray([4.0, 2.0], [2]).sqrt().to_list())
+
+print("\n== Tables: read_csv -> groupby -> sum")
+
+
+with tempfile.TemporaryDirectory() as tmp:
+    path = os.path.join(tmp, "sales.csv")
+    with open(path, "w") as f:
+        f.write("store,units,price\n1,3,2.5\n2,1,4.0\n1,2,2.5\n3,5,1.0\n2,4,4.0\n")
+    sales = read_csv(path)
+print(sales, "columns", list(sales.columns))
+totals = sales.groupby("store").sum()
+print("per store:", {k: s.data.to_list() for k, s in totals.columns.items()})
+print("mean units:", sales.groupby("store").mean().get_column("units").data.to_list())
+print("store 2 rows:", sales.filter_eq("store", 2).get_column("units").data.to_list())
+print("by units, descending:", sales.sort_values("units", False).get_column("units").index)

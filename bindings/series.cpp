@@ -1,0 +1,245 @@
+// The Series class, and the converters the table classes share.
+#include <bit>
+
+#include "table_objects.hpp"
+#include "util/panic.hpp"
+
+namespace tessra::py {
+
+// ---- shared converters --------------------------------------------------------------------
+
+Series load_series_copy(PyObject* o) {
+    if (!PyObject_TypeCheck(o, series_type_object())) raise_cannot_convert(o, "Series");
+    Shared<SeriesObject> s(as_series(o));
+    return clone_series(*s);
+}
+
+std::vector<std::string> load_strs(PyObject* o) {
+    if (PyUnicode_Check(o)) {
+        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        throw PyErrSet{};
+    }
+    if (!PySequence_Check(o)) raise_cannot_convert(o, "Sequence");
+    PyObject* iter = check(PyObject_GetIter(o));
+    std::vector<std::string> out;
+    while (PyObject* item = PyIter_Next(iter)) {
+        try {
+            out.push_back(load_str(item));
+        } catch (...) {
+            Py_DECREF(item);
+            Py_DECREF(iter);
+            throw;
+        }
+        Py_DECREF(item);
+    }
+    Py_DECREF(iter);
+    if (PyErr_Occurred()) throw PyErrSet{};
+    return out;
+}
+
+int refuse_delete() {
+    PyErr_SetString(PyExc_AttributeError, "property has no deleter");
+    return -1;
+}
+
+void prefix_property_error(const char* name) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    PyErr_NormalizeException(&type, &value, &tb);
+    PyObject* text = value ? PyObject_Str(value) : nullptr;
+    const char* msg = text ? PyUnicode_AsUTF8(text) : nullptr;
+    if (msg == nullptr) {
+        Py_XDECREF(text);
+        PyErr_Restore(type, value, tb);
+        return;
+    }
+    PyErr_Format(PyExc_TypeError, "argument '%s': %s", name, msg);
+    Py_DECREF(text);
+    Py_XDECREF(type);
+    Py_XDECREF(value);
+    Py_XDECREF(tb);
+}
+
+namespace {
+
+using SharedSeries = Shared<SeriesObject>;
+using ExclusiveSeries = Exclusive<SeriesObject>;
+
+PyObject* str_of(const std::string& s) {
+    return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
+}
+
+PyObject* labels_list(const Labels& labels) {
+    const uint64_t n = labels.size();
+    PyObject* list = check(PyList_New(static_cast<Py_ssize_t>(n)));
+    for (uint64_t i = 0; i < n; ++i) {
+        PyObject* s = str_of(labels.text(i));
+        if (s == nullptr) {
+            Py_DECREF(list);
+            throw PyErrSet{};
+        }
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), s);
+    }
+    return list;
+}
+
+PyObject* series_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guard([&] {
+        Args a("Series", {{"name"}, {"data"}, {"index", true}}, args, kwargs);
+        std::string name = a.get(0, load_str);
+        SharedArray data(a.get(1, load_core_array));
+        std::optional<std::vector<std::string>> index = a.get_optional(2, load_strs);
+        Series s = unwrap(make_series(std::move(name), *data, std::move(index)));
+        return new_table_object<SeriesObject>(type, std::move(s));
+    });
+}
+
+// ---- properties ---------------------------------------------------------------------------
+
+template <class F>
+PyObject* getter(PyObject* self, F&& f) {
+    return guard([&] {
+        SharedSeries s(as_series(self));
+        return f(*s);
+    });
+}
+
+PyObject* get_name(PyObject* self, void*) {
+    return getter(self, [](const Series& s) { return str_of(s.name); });
+}
+PyObject* get_data(PyObject* self, void*) {
+    return getter(self, [](const Series& s) { return wrap(core_array_clone(s.data)); });
+}
+PyObject* get_index(PyObject* self, void*) {
+    return getter(self, [](const Series& s) { return labels_list(s.index); });
+}
+PyObject* get_dtype(PyObject* self, void*) {
+    return getter(self, [](const Series& s) { return PyUnicode_FromString(dtype_name(s.data.dtype)); });
+}
+
+int set_name(PyObject* self, PyObject* value, void*) {
+    if (value == nullptr) return refuse_delete();
+    return guard_int([&] {
+        std::string name = load_property("name", value, load_str);
+        ExclusiveSeries s(as_series(self));
+        s->name = std::move(name);
+        return 0;
+    });
+}
+
+int set_data(PyObject* self, PyObject* value, void*) {
+    if (value == nullptr) return refuse_delete();
+    return guard_int([&] {
+        CoreArray copy;
+        {
+            SharedArray a(load_property("data", value, load_core_array));
+            copy = core_array_clone(*a);
+        }
+        ExclusiveSeries s(as_series(self));
+        s->data = std::move(copy);
+        return 0;
+    });
+}
+
+int set_index(PyObject* self, PyObject* value, void*) {
+    if (value == nullptr) return refuse_delete();
+    return guard_int([&] {
+        std::vector<std::string> labels = load_property("index", value, load_strs);
+        ExclusiveSeries s(as_series(self));
+        s->index = Labels(std::move(labels));
+        return 0;
+    });
+}
+
+PyGetSetDef kProperties[] = {
+    {"name", get_name, set_name, nullptr, nullptr},
+    {"data", get_data, set_data, nullptr, nullptr},
+    {"index", get_index, set_index, nullptr, nullptr},
+    {"values", get_data, nullptr, nullptr, nullptr},
+    {"dtype", get_dtype, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+// ---- methods ------------------------------------------------------------------------------
+
+PyObject* m_head(PyObject* self, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
+    return guard([&] {
+        Args a("head", {{"n"}}, args, n, kw);
+        SharedSeries s(as_series(self));
+        return wrap(series_head(*s, a.get_optional(0, load_u64)));
+    });
+}
+
+PyObject* m_tail(PyObject* self, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
+    return guard([&] {
+        Args a("tail", {{"n"}}, args, n, kw);
+        SharedSeries s(as_series(self));
+        return wrap(series_tail(*s, a.get_optional(0, load_u64)));
+    });
+}
+
+PyObject* m_unique(PyObject* self, PyObject*) {
+    return guard([&] {
+        SharedSeries s(as_series(self));
+        return wrap(series_unique(*s));
+    });
+}
+
+PyObject* m_value_counts(PyObject* self, PyObject*) {
+    return guard([&] {
+        SharedSeries s(as_series(self));
+        ValueCounts vc = unwrap(series_value_counts(*s));
+        PyObject* dict = check(PyDict_New());
+        for (size_t i = 0; i < vc.keys.size(); ++i) {
+            const uint32_t k = vc.keys[i];
+            PyObject* key = vc.int_keys ? PyLong_FromLong(static_cast<int32_t>(k))
+                                        : PyFloat_FromDouble(std::bit_cast<float>(k));
+            PyObject* count = PyLong_FromUnsignedLongLong(vc.counts[i]);
+            int rc = key && count ? PyDict_SetItem(dict, key, count) : -1;
+            Py_XDECREF(key);
+            Py_XDECREF(count);
+            if (rc < 0) {
+                Py_DECREF(dict);
+                throw PyErrSet{};
+            }
+        }
+        return dict;
+    });
+}
+
+PyMethodDef kMethods[] = {
+    {"head", TESSRA_FASTCALL(m_head), kArgsKw, "head($self, n)\n--\n\n"},
+    {"tail", TESSRA_FASTCALL(m_tail), kArgsKw, "tail($self, n)\n--\n\n"},
+    {"unique", m_unique, METH_NOARGS, "unique($self)\n--\n\n"},
+    {"value_counts", m_value_counts, METH_NOARGS, "value_counts($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot kSlots[] = {
+    {Py_tp_doc, const_cast<char*>("Series(name, data, index=None)\n--\n\n")},
+    {Py_tp_new, reinterpret_cast<void*>(series_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(table_dealloc<SeriesObject>)},
+    {Py_tp_getset, kProperties},
+    {Py_tp_methods, kMethods},
+    {0, nullptr},
+};
+
+PyType_Spec kSpec = {"tessra._tessra_rust.Series", static_cast<int>(sizeof(SeriesObject)), 0,
+                     Py_TPFLAGS_DEFAULT, kSlots};
+
+}  // namespace
+
+PyTypeObject* series_type_object() {
+    static PyTypeObject* type = [] {
+        PyObject* t = PyType_FromSpec(&kSpec);
+        if (t == nullptr) {
+            PyErr_Clear();
+            panic("failed to create the class object of Series");
+        }
+        return reinterpret_cast<PyTypeObject*>(t);
+    }();
+    return type;
+}
+
+}  // namespace tessra::py

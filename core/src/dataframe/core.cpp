@@ -1,0 +1,259 @@
+#include "dataframe/core.hpp"
+
+#include <absl/container/flat_hash_set.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "dataframe/csv.hpp"
+#include "dataframe/rebuild.hpp"
+#include "dataframe/row_order.hpp"
+#include "scheduler/pool.hpp"
+
+namespace tessra {
+
+// ---- ColumnMap ----------------------------------------------------------------------------
+
+namespace {
+// The map's heterogeneous lookup takes abseil's own string view.
+absl::string_view as_key(std::string_view s) { return {s.data(), s.size()}; }
+}  // namespace
+
+Series* ColumnMap::find(std::string_view key) {
+    auto it = slot_.find(as_key(key));
+    return it == slot_.end() ? nullptr : &entries_[it->second].series;
+}
+
+const Series* ColumnMap::find(std::string_view key) const {
+    auto it = slot_.find(as_key(key));
+    return it == slot_.end() ? nullptr : &entries_[it->second].series;
+}
+
+void ColumnMap::insert_or_assign(std::string key, Series series) {
+    auto [it, fresh] = slot_.try_emplace(key, entries_.size());
+    if (fresh)
+        entries_.push_back({std::move(key), std::move(series)});
+    else
+        entries_[it->second].series = std::move(series);
+}
+
+bool ColumnMap::erase(std::string_view key) {
+    auto it = slot_.find(as_key(key));
+    if (it == slot_.end()) return false;
+    const size_t at = it->second;
+    slot_.erase(it);
+    entries_.erase(entries_.begin() + static_cast<ptrdiff_t>(at));
+    for (size_t i = at; i < entries_.size(); ++i) slot_[entries_[i].key] = i;
+    return true;
+}
+
+void ColumnMap::reserve(size_t n) {
+    entries_.reserve(n);
+    slot_.reserve(n);
+}
+
+// ---- whole frames -------------------------------------------------------------------------
+
+DataFrame clone_frame(const DataFrame& df) {
+    std::vector<const ColumnMap::Entry*> src;
+    uint64_t bytes = 0;
+    for (const auto& entry : df.columns) {
+        src.push_back(&entry);
+        bytes += entry.series.data.data.size();
+    }
+    // Large columns are copied side by side.
+    std::vector<std::optional<Series>> copies(src.size());
+    auto copy = [&](size_t i) { copies[i] = clone_series(src[i]->series); };
+    if (bytes >= (uint64_t{1} << 22))
+        pool::parallel_tasks(src.size(), copy);
+    else
+        for (size_t i = 0; i < src.size(); ++i) copy(i);
+    DataFrame out;
+    out.row_count = df.row_count;
+    out.columns.reserve(src.size());
+    for (size_t i = 0; i < src.size(); ++i) out.columns.insert_or_assign(src[i]->key, std::move(*copies[i]));
+    return out;
+}
+
+std::string frame_repr(const DataFrame& df) {
+    return "DataFrame(rows=" + std::to_string(df.row_count) +
+           ", cols=" + std::to_string(df.columns.size()) + ")";
+}
+
+namespace {
+
+Error column_not_found(const std::string& name) { return key_error("Column " + name + " not found"); }
+
+// Every column rebuilt over `rows` under its own key; the new frame has rows.size() rows.
+Result<DataFrame> rebuild_frame(const DataFrame& df, const Rows& rows) {
+    DataFrame out;
+    out.row_count = rows.size();
+    out.columns.reserve(df.columns.size());
+    for (const auto& [key, series] : df.columns) {
+        Result<Series> col = rebuild_column(key, series, rows);
+        if (!col) return col.error();
+        out.columns.insert_or_assign(key, std::move(col).value());
+    }
+    return out;
+}
+
+}  // namespace
+
+// ---- in-place operations ------------------------------------------------------------------
+
+Status frame_insert(DataFrame& df, std::string name, Series series) {
+    const uint64_t count = series.data.element_count();
+    if (df.columns.empty())
+        df.row_count = count;
+    else if (count != df.row_count)
+        return value_error("Column length mismatch");
+    df.columns.insert_or_assign(std::move(name), std::move(series));
+    return ok_status();
+}
+
+void frame_drop(DataFrame& df, const std::vector<std::string>& names) {
+    for (const std::string& name : names) df.columns.erase(name);
+}
+
+Status frame_rename(DataFrame& df, const std::vector<std::pair<std::string, std::string>>& mapping) {
+    for (const auto& [from, to] : mapping)
+        if (!df.columns.find(from)) return column_not_found(from);
+    if (mapping.empty()) return ok_status();
+
+    // Old key -> new key, and for each new key the old key that ends under it (the later one
+    // in the mapping when several old keys share a new key).
+    absl::flat_hash_map<std::string_view, std::string_view> new_key;
+    absl::flat_hash_map<std::string_view, std::string_view> winner;
+    for (const auto& [from, to] : mapping) {
+        new_key[from] = to;
+        winner[to] = from;
+    }
+    // A renamed column keeps its place; a column that is not renamed but sits under a new
+    // key is replaced, as is a renamed column that loses its new key to a later one.
+    ColumnMap out;
+    out.reserve(df.columns.size());
+    for (auto& [key, series] : df.columns) {
+        auto renamed = new_key.find(key);
+        if (renamed == new_key.end()) {
+            if (!winner.contains(key)) out.insert_or_assign(key, std::move(series));
+            continue;
+        }
+        const std::string_view to = renamed->second;
+        if (winner.at(to) != key) continue;
+        series.name = std::string(to);
+        out.insert_or_assign(std::string(to), std::move(series));
+    }
+    df.columns = std::move(out);
+    return ok_status();
+}
+
+Result<const Series*> frame_column(const DataFrame& df, const std::string& name) {
+    const Series* s = df.columns.find(name);
+    if (!s) return column_not_found(name);
+    return s;
+}
+
+// ---- row operations -----------------------------------------------------------------------
+
+Result<DataFrame> frame_iloc(const DataFrame& df, std::optional<uint64_t> start,
+                             std::optional<uint64_t> end) {
+    const uint64_t e = end ? std::min(*end, df.row_count) : df.row_count;
+    const uint64_t s = start ? std::min(*start, e) : 0;
+    return rebuild_frame(df, Rows::range(s, e));
+}
+
+namespace {
+
+// Int32 target of a float: truncated toward zero, saturated, NaN giving 0.
+int32_t saturating_i32(float v) {
+    if (std::isnan(v)) return 0;
+    if (v >= 2147483648.0f) return std::numeric_limits<int32_t>::max();
+    if (v <= -2147483648.0f) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(v);
+}
+
+// Ascending positions i < n where match(i), found in parallel chunks.
+template <class Match>
+std::vector<uint64_t> select_positions(uint64_t n, Match match) {
+    constexpr uint64_t kChunk = uint64_t{1} << 16;
+    const uint64_t chunks = (n + kChunk - 1) / kChunk;
+    std::vector<std::vector<uint64_t>> found(chunks);
+    pool::parallel_tasks(chunks, [&](size_t c) {
+        const uint64_t b = c * kChunk, e = std::min(n, b + kChunk);
+        std::vector<uint64_t>& out = found[c];
+        for (uint64_t i = b; i < e; ++i)
+            if (match(i)) out.push_back(i);
+    });
+    size_t total = 0;
+    for (const auto& f : found) total += f.size();
+    std::vector<uint64_t> out;
+    out.reserve(total);
+    for (const auto& f : found) out.insert(out.end(), f.begin(), f.end());
+    return out;
+}
+
+}  // namespace
+
+Result<DataFrame> frame_filter_eq(const DataFrame& df, const std::string& col_name, float value) {
+    const Series* key = df.columns.find(col_name);
+    if (!key) return column_not_found(col_name);
+    const CoreArray& k = key->data;
+    const uint64_t n = k.element_count();
+    std::vector<uint64_t> positions;
+    if (k.dtype == DType::Float32) {
+        const float* v = k.f32();
+        positions = select_positions(n, [&](uint64_t i) { return v[i] == value; });
+    } else if (k.dtype == DType::Int32) {
+        const int32_t* v = k.data.as<int32_t>();
+        const int32_t target = saturating_i32(value);
+        positions = select_positions(n, [&](uint64_t i) { return v[i] == target; });
+    }
+    const uint64_t bound = positions.empty() ? 0 : positions.back() + 1;
+    return rebuild_frame(df, Rows::list(std::move(positions), bound));
+}
+
+Result<DataFrame> frame_sort_values(const DataFrame& df, const std::string& col_name, bool ascending) {
+    const Series* key = df.columns.find(col_name);
+    if (!key) return column_not_found(col_name);
+    const CoreArray& k = key->data;
+    const uint64_t n = df.row_count;
+    if (n < 2 || !is_table_numeric(k.dtype)) {
+        if (ascending || n < 2) return rebuild_frame(df, Rows::range(0, n));
+        std::vector<uint64_t> reversed(n);
+        for (uint64_t i = 0; i < n; ++i) reversed[i] = n - 1 - i;
+        return rebuild_frame(df, Rows::list(std::move(reversed), n));
+    }
+    if (k.element_count() < n) return short_column(col_name, k.element_count(), n, "values");
+    std::vector<uint64_t> order = stable_order(k.data.as<uint32_t>(), n, k.dtype == DType::Int32);
+    // Descending is the exact reverse of ascending: equal keys come out in reverse order.
+    if (!ascending) std::reverse(order.begin(), order.end());
+    return rebuild_frame(df, Rows::list(std::move(order), n));
+}
+
+// ---- read_csv -----------------------------------------------------------------------------
+
+Result<DataFrame> read_csv_frame(const std::string& path) {
+    Result<CsvColumns> read = read_csv_columns(path);
+    if (!read) return read.error();
+    CsvColumns& csv = read.value();
+    const size_t n = csv.headers.size();
+    // Moving the values into aligned arrays is page-fault bound: columns go side by side.
+    std::vector<std::optional<CoreArray>> values(n);
+    auto move_column = [&](size_t i) {
+        values[i] = std::move(from_vec({csv.rows}, std::move(csv.columns[i]))).value();
+    };
+    if (csv.rows * n >= (uint64_t{1} << 18))
+        pool::parallel_tasks(n, move_column);
+    else
+        for (size_t i = 0; i < n; ++i) move_column(i);
+    DataFrame df;
+    df.row_count = n == 0 ? 0 : csv.rows;
+    df.columns.reserve(n);
+    for (size_t i = 0; i < n; ++i)
+        df.columns.insert_or_assign(csv.headers[i],
+                                    Series{csv.headers[i], std::move(*values[i]), Labels::range(csv.rows)});
+    return df;
+}
+
+}  // namespace tessra

@@ -1,0 +1,248 @@
+#include "dataframe/csv_number.hpp"
+
+#include <charconv>
+#include <cstring>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tessra::csv {
+
+namespace {
+
+// Powers of ten that doubles hold exactly.
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr double kNegPow10[] = {1e0,   1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
+                                1e-8,  1e-9,  1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15,
+                                1e-16, 1e-17, 1e-18, 1e-19, 1e-20, 1e-21, 1e-22};
+constexpr uint64_t kPow10Int[] = {1u,
+                                  10u,
+                                  100u,
+                                  1000u,
+                                  10000u,
+                                  100000u,
+                                  1000000u,
+                                  10000000u,
+                                  100000000u,
+                                  1000000000u,
+                                  10000000000u,
+                                  100000000000u,
+                                  1000000000000u,
+                                  10000000000000u,
+                                  100000000000000u,
+                                  1000000000000000u,
+                                  10000000000000000u,
+                                  100000000000000000u,
+                                  1000000000000000000u,
+                                  10000000000000000000u};
+
+inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+inline float with_sign(float v, bool negative) { return negative ? -v : v; }
+
+inline uint64_t load8(const char* p) {
+    uint64_t x;
+    std::memcpy(&x, p, 8);
+    return x;
+}
+
+// Eight ASCII digits at once, the first in the lowest byte.
+inline bool eight_digits(uint64_t x) {
+    return ((x & 0xF0F0F0F0F0F0F0F0u) | (((x + 0x0606060606060606u) & 0xF0F0F0F0F0F0F0F0u) >> 4)) ==
+           0x3333333333333333u;
+}
+
+inline uint64_t eight_digit_value(uint64_t x) {
+    x -= 0x3030303030303030u;
+    x = x * 10 + (x >> 8);
+    return (((x & 0x000000FF000000FFu) * 0x000F424000000064u) +
+            (((x >> 16) & 0x000000FF000000FFu) * 0x0000271000000001u)) >> 32;
+}
+
+// Appends the digits at p to w (wrapping past 19 of them); returns the first non-digit.
+inline const char* take_digits(const char* p, const char* e, uint64_t& w) {
+    if constexpr (std::endian::native == std::endian::little) {
+        while (e - p >= 8 && eight_digits(load8(p))) {
+            w = w * 100000000u + eight_digit_value(load8(p));
+            p += 8;
+        }
+    }
+    while (p != e && is_digit(*p)) w = w * 10 + static_cast<unsigned>(*p++ - '0');
+    return p;
+}
+
+// w x 10^exponent to f32 through one double multiplication; false where that cannot be
+// trusted. The double carries at most three roundings (of w, of a negative power of ten, of
+// the product), so it lies within three units in its last place of the exact value; the
+// narrowing then rounds as exact arithmetic would unless the double is that close to a point
+// halfway between two floats. The exponent range keeps every value far inside the normal f32
+// range, so the narrowing drops exactly the low 29 of the 52 fraction bits.
+inline bool decimal_to_f32(uint64_t w, int64_t exponent, float& out) {
+    if (w == 0) {
+        out = 0.0f;
+        return true;
+    }
+    if (exponent == 0) {  // one rounding, by the conversion itself
+        out = static_cast<float>(w);
+        return true;
+    }
+    if (exponent < -22 || exponent > 22) return false;
+    double d = static_cast<double>(w) * (exponent < 0 ? kNegPow10[-exponent] : kPow10[exponent]);
+    uint64_t low = std::bit_cast<uint64_t>(d) & 0x1FFFFFFFu;
+    if (low - (0x10000000u - 8) <= 16) return false;
+    out = static_cast<float>(d);
+    return true;
+}
+
+// Case-insensitive match of [b, e) against a lower-case word.
+bool word_is(const char* b, const char* e, const char* word) {
+    size_t n = std::strlen(word);
+    if (static_cast<size_t>(e - b) != n) return false;
+    for (size_t i = 0; i < n; ++i)
+        if ((b[i] | 0x20) != word[i]) return false;
+    return true;
+}
+
+float parse_word(const char* b, const char* e, bool negative) {
+    if (word_is(b, e, "inf") || word_is(b, e, "infinity"))
+        return with_sign(std::numeric_limits<float>::infinity(), negative);
+    if (word_is(b, e, "nan")) return with_sign(missing_value(), negative);
+    return missing_value();
+}
+
+// Long or extreme literals: the standard library rounds exactly but reports values beyond
+// the f32 range instead of giving them, so the infinity or zero is chosen here from the
+// decimal place of the first significant digit. [b, e) is unsigned and already checked.
+float parse_slow(const char* b, const char* e, int64_t written, bool negative) {
+    float v = 0.0f;
+    auto r = std::from_chars(b, e, v, std::chars_format::general);
+    if (r.ec == std::errc() && r.ptr == e) return with_sign(v, negative);
+    if (r.ec != std::errc::result_out_of_range) return missing_value();
+    const char* point = b;
+    while (point != e && is_digit(*point)) ++point;
+    int64_t place = 0;
+    for (const char* q = b; q != e && (is_digit(*q) || *q == '.'); ++q) {
+        if (*q == '.' || *q == '0') continue;
+        place = q < point ? point - 1 - q : -(q - point);
+        break;
+    }
+    bool huge = place + written > 0;
+    return with_sign(huge ? std::numeric_limits<float>::infinity() : 0.0f, negative);
+}
+
+// Every form of the grammar, one character at a time.
+float parse_general(const char* b, const char* e) noexcept {
+    const char* p = b;
+    if (p == e) return missing_value();
+    bool negative = *p == '-';
+    p += negative || *p == '+';
+    if (p == e) return missing_value();
+    const char* number = p;
+    if (!is_digit(*p) && *p != '.') return parse_word(p, e, negative);
+
+    uint64_t w = 0;
+    const char* int_begin = p;
+    p = take_digits(p, e, w);
+    int64_t digits = p - int_begin;
+    int64_t exponent = 0;
+    if (p != e && *p == '.') {
+        const char* frac_begin = ++p;
+        p = take_digits(p, e, w);
+        digits += p - frac_begin;
+        exponent = frac_begin - p;
+    }
+    if (digits == 0) return missing_value();
+    int64_t written = 0;  // the exponent as written, saturated far beyond any f32 range
+    if (p != e && (*p | 0x20) == 'e') {
+        ++p;
+        bool minus = false;
+        if (p != e && (*p == '-' || *p == '+')) minus = *p++ == '-';
+        if (p == e || !is_digit(*p)) return missing_value();
+        while (p != e && is_digit(*p)) {
+            if (written < 1'000'000'000) written = written * 10 + (*p - '0');
+            ++p;
+        }
+        if (minus) written = -written;
+    }
+    if (p != e) return missing_value();
+    float v;
+    if (digits <= 19 && decimal_to_f32(w, exponent + written, v))
+        return with_sign(v, negative);
+    return parse_slow(number, e, written, negative);
+}
+
+#if defined(__SSE2__)
+
+// The n digits (n <= 19) just before z as a number. Reads the 24 bytes before z.
+inline uint64_t digits_before(const char* z, int n) {
+    auto word = [&](int offset, int count) {  // the last `count` of the 8 bytes at z - offset
+        count = count < 0 ? 0 : count > 8 ? 8 : count;
+        // Two shifts, as one shift by 64 bits is undefined.
+        uint64_t keep = ~((~uint64_t{0} >> (4 * count)) >> (4 * count));
+        uint64_t x = load8(z - offset);
+        return eight_digit_value((x & keep) | (0x3030303030303030u & ~keep));
+    };
+    uint64_t v = word(8, n);
+    if (n <= 8) return v;
+    v += word(16, n - 8) * 100000000u;
+    if (n <= 16) return v;
+    return v + word(24, n - 16) * 10000000000000000u;
+}
+
+inline uint32_t mask32(__m128i lo, __m128i hi) {
+    return static_cast<uint32_t>(_mm_movemask_epi8(lo)) |
+           static_cast<uint32_t>(_mm_movemask_epi8(hi)) << 16;
+}
+
+#endif
+
+}  // namespace
+
+#if defined(__SSE2__)
+
+float parse_f32_padded(const char* b, const char* e) noexcept {
+    const char* p = b;
+    bool negative = p != e && *p == '-';
+    p += p != e && (*p == '-' || *p == '+');
+    size_t len = static_cast<size_t>(e - p);
+    if (len == 0 || len > 32) return parse_general(b, e);
+    // Classify 32 bytes at once: a plain decimal is digits and at most one point.
+    __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+    const __m128i zero = _mm_set1_epi8('0'), nine = _mm_set1_epi8(9), point = _mm_set1_epi8('.');
+    __m128i dlo = _mm_sub_epi8(lo, zero), dhi = _mm_sub_epi8(hi, zero);
+    uint32_t valid = len == 32 ? ~uint32_t{0} : (uint32_t{1} << len) - 1;
+    uint32_t digit = mask32(_mm_cmpeq_epi8(_mm_max_epu8(dlo, nine), nine),
+                            _mm_cmpeq_epi8(_mm_max_epu8(dhi, nine), nine)) & valid;
+    uint32_t dot = mask32(_mm_cmpeq_epi8(lo, point), _mm_cmpeq_epi8(hi, point)) & valid;
+    if ((digit | dot) != valid || (dot & (dot - 1)) != 0 || digit == 0) return parse_general(b, e);
+    int int_digits = dot ? __builtin_ctz(dot) : static_cast<int>(len);
+    int frac_digits = dot ? static_cast<int>(len) - int_digits - 1 : 0;
+    if (int_digits + frac_digits > 19) return parse_general(b, e);
+    uint64_t w = digits_before(p + int_digits, int_digits);
+    if (frac_digits) w = w * kPow10Int[frac_digits] + digits_before(e, frac_digits);
+    float v;
+    if (decimal_to_f32(w, -frac_digits, v)) return with_sign(v, negative);
+    return parse_general(b, e);
+}
+
+#else
+
+float parse_f32_padded(const char* b, const char* e) noexcept { return parse_general(b, e); }
+
+#endif
+
+float parse_f32(const char* b, const char* e) noexcept {
+    constexpr size_t kShort = 48;
+    size_t len = static_cast<size_t>(e - b);
+    if (len > kShort) return parse_general(b, e);
+    char buf[kNumberPad + kShort + kNumberPad] = {};
+    std::memcpy(buf + kNumberPad, b, len);
+    return parse_f32_padded(buf + kNumberPad, buf + kNumberPad + len);
+}
+
+}  // namespace tessra::csv

@@ -1,0 +1,172 @@
+#include "dataframe/groupby.hpp"
+
+#include <absl/container/flat_hash_map.h>
+
+#include <algorithm>
+#include <bit>
+#include <optional>
+
+#include "dataframe/rebuild.hpp"
+#include "dataframe/row_order.hpp"
+#include "scheduler/pool.hpp"
+
+namespace tessra {
+
+namespace {
+
+// Numbers the distinct keys of keys[b, e) in order of first occurrence: writes the local
+// number of each row to codes[b, e) and appends each new key and its row count.
+void number_keys(const uint32_t* keys, uint64_t b, uint64_t e, uint32_t* codes,
+                 std::vector<uint32_t>& distinct, std::vector<uint64_t>& counts) {
+    absl::flat_hash_map<uint32_t, uint32_t> number;
+    uint32_t last_key = 0, last_code = 0;
+    bool have_last = false;
+    for (uint64_t i = b; i < e; ++i) {
+        const uint32_t k = keys[i];
+        if (!have_last || k != last_key) {
+            auto [it, fresh] = number.try_emplace(k, static_cast<uint32_t>(distinct.size()));
+            if (fresh) {
+                distinct.push_back(k);
+                counts.push_back(0);
+            }
+            last_key = k;
+            last_code = it->second;
+            have_last = true;
+        }
+        codes[i] = last_code;
+        ++counts[last_code];
+    }
+}
+
+}  // namespace
+
+Groups group_keys(const uint32_t* keys, uint64_t n, Groups::Kind kind) {
+    Groups g;
+    g.kind = kind;
+    g.codes.resize(n);
+    constexpr uint64_t kMinChunk = uint64_t{1} << 18;
+    if (n <= kMinChunk) {
+        number_keys(keys, 0, n, g.codes.data(), g.keys, g.counts);
+        return g;
+    }
+    const uint64_t threads = pool::thread_count();
+    const uint64_t chunk = std::max(kMinChunk, (n + threads * 2 - 1) / (threads * 2));
+    const uint64_t chunks = (n + chunk - 1) / chunk;
+    // Each chunk numbers its own keys; the chunks are then merged in order, so group numbers
+    // still follow the first occurrence in the whole column.
+    std::vector<std::vector<uint32_t>> distinct(chunks);
+    std::vector<std::vector<uint64_t>> counts(chunks);
+    pool::parallel_tasks(chunks, [&](size_t c) {
+        number_keys(keys, c * chunk, std::min(n, (c + 1) * chunk), g.codes.data(), distinct[c],
+                    counts[c]);
+    });
+    absl::flat_hash_map<uint32_t, uint32_t> number;
+    std::vector<std::vector<uint32_t>> renumber(chunks);
+    for (uint64_t c = 0; c < chunks; ++c) {
+        renumber[c].resize(distinct[c].size());
+        for (size_t j = 0; j < distinct[c].size(); ++j) {
+            auto [it, fresh] = number.try_emplace(distinct[c][j], static_cast<uint32_t>(g.keys.size()));
+            if (fresh) {
+                g.keys.push_back(distinct[c][j]);
+                g.counts.push_back(0);
+            }
+            g.counts[it->second] += counts[c][j];
+            renumber[c][j] = it->second;
+        }
+    }
+    // The first chunk's numbers are already the global ones.
+    pool::parallel_tasks(chunks - 1, [&](size_t t) {
+        const uint64_t c = t + 1;
+        const uint32_t* map = renumber[c].data();
+        uint32_t* codes = g.codes.data();
+        for (uint64_t i = c * chunk, e = std::min(n, (c + 1) * chunk); i < e; ++i) codes[i] = map[codes[i]];
+    });
+    return g;
+}
+
+Result<GroupBy> frame_groupby(const DataFrame& df, const std::string& by) {
+    const Series* key = df.columns.find(by);
+    if (!key) return key_error("Column " + by + " not found for groupby");
+    Groups::Kind kind;
+    if (key->data.dtype == DType::Float32)
+        kind = Groups::Kind::Float;
+    else if (key->data.dtype == DType::Int32)
+        kind = Groups::Kind::Int;
+    else
+        return type_error("Unsupported grouping column dtype");
+    GroupBy g{clone_frame(df), by, {}};
+    const CoreArray& k = g.df.columns.find(by)->data;
+    g.groups = group_keys(k.data.as<uint32_t>(), k.element_count(), kind);
+    return g;
+}
+
+namespace {
+
+Result<DataFrame> aggregate(const GroupBy& gb, bool mean) {
+    const Groups& groups = gb.groups;
+    if (groups.kind == Groups::Kind::None) return runtime_error("No groups found");
+    const bool int_keys = groups.kind == Groups::Kind::Int;
+    const uint64_t g = groups.keys.size();
+    const uint64_t rows = groups.codes.size();
+    const std::vector<uint64_t> order = stable_order(groups.keys.data(), g, int_keys);
+
+    std::vector<const ColumnMap::Entry*> columns;
+    for (const auto& entry : gb.df.columns) columns.push_back(&entry);
+    std::vector<std::optional<CoreArray>> values(columns.size());
+    std::vector<std::optional<Error>> errors(columns.size());
+
+    // Columns are independent; within a column the sums run in row order.
+    auto one_column = [&](size_t c) {
+        const std::string& key = columns[c]->key;
+        const CoreArray& src = columns[c]->series.data;
+        CoreArray out = uninit({g});
+        float* dst = out.f32();
+        if (key == gb.by) {
+            for (uint64_t r = 0; r < g; ++r) {
+                const uint32_t k = groups.keys[order[r]];
+                dst[r] = int_keys ? static_cast<float>(static_cast<int32_t>(k)) : std::bit_cast<float>(k);
+            }
+        } else if (!is_table_numeric(src.dtype)) {
+            std::fill(dst, dst + g, 0.0f);
+        } else if (src.element_count() < rows) {
+            errors[c] = short_column(key, src.element_count(), rows, "values");
+            return;
+        } else {
+            std::vector<float> acc(g, 0.0f);
+            const uint32_t* codes = groups.codes.data();
+            if (src.dtype == DType::Float32) {
+                const float* v = src.f32();
+                for (uint64_t i = 0; i < rows; ++i) acc[codes[i]] += v[i];
+            } else {
+                const int32_t* v = src.data.as<int32_t>();
+                for (uint64_t i = 0; i < rows; ++i) acc[codes[i]] += static_cast<float>(v[i]);
+            }
+            for (uint64_t r = 0; r < g; ++r) {
+                const uint64_t grp = order[r];
+                dst[r] = mean ? acc[grp] / static_cast<float>(groups.counts[grp]) : acc[grp];
+            }
+        }
+        values[c] = std::move(out);
+    };
+    if (rows >= (uint64_t{1} << 16))
+        pool::parallel_tasks(columns.size(), one_column);
+    else
+        for (size_t c = 0; c < columns.size(); ++c) one_column(c);
+
+    DataFrame out;
+    out.row_count = g;
+    out.columns.reserve(columns.size());
+    for (size_t c = 0; c < columns.size(); ++c) {
+        if (errors[c]) return *errors[c];
+        const std::string& key = columns[c]->key;
+        out.columns.insert_or_assign(key, Series{key, std::move(*values[c]), Labels::range(g)});
+    }
+    return out;
+}
+
+}  // namespace
+
+Result<DataFrame> groupby_sum(const GroupBy& g) { return aggregate(g, false); }
+Result<DataFrame> groupby_mean(const GroupBy& g) { return aggregate(g, true); }
+
+}  // namespace tessra

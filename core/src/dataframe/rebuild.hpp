@@ -1,0 +1,42 @@
+#pragma once
+// The one rule by which every derived table column is built from a source column and a list
+// of source positions: Float32 values copied bit for bit, Int32 values converted to the
+// nearest float, any other type gives no values (so from_vec's length error when rows exist).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "array/core_array.hpp"
+#include "dataframe/series.hpp"
+#include "util/error.hpp"
+
+namespace tessra {
+
+// Source positions, in output order: the range [begin, end) or a list.
+struct Rows {
+    static Rows range(uint64_t begin, uint64_t end);
+    // `bound` is one past the largest listed position (0 for an empty list).
+    static Rows list(std::vector<uint64_t> positions, uint64_t bound);
+
+    uint64_t size() const { return listed ? positions.size() : end - begin; }
+
+    bool listed = false;
+    uint64_t begin = 0;
+    uint64_t end = 0;
+    std::vector<uint64_t> positions;
+    uint64_t bound = 0;  // a source must hold this many elements
+};
+
+// The rebuilt values as a one-dimensional Float32 array of shape [rows.size()]. A Float32 or
+// Int32 source holding fewer than `rows.bound` elements is a ValueError naming `key`.
+Result<CoreArray> gather_values(const std::string& key, const CoreArray& src, const Rows& rows);
+
+// The rebuilt column filed under `key`: the source's own name and its labels at the same
+// positions (a label list shorter than `rows.bound` is a ValueError).
+Result<Series> rebuild_column(const std::string& key, const Series& src, const Rows& rows);
+
+// "Column {key} has {n} values for {rows} rows", the error of a column that a frame's
+// operation would read past.
+Error short_column(const std::string& key, uint64_t have, uint64_t rows, const char* what);
+
+}  // namespace tessra
