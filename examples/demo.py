@@ -46,8 +46,6 @@ print("rint      ", x.rint().to_list())
 print("sqrt      ", CoreArray([4.0, 2.0], [2]).sqrt().to_list())
 
 print("\n== Tables: read_csv -> groupby -> sum")
-
-
 with tempfile.TemporaryDirectory() as tmp:
     path = os.path.join(tmp, "sales.csv")
     with open(path, "w") as f:
