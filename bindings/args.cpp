@@ -90,7 +90,7 @@ void Args::finish() {
                      plural(missing.size(), "required positional argument") + ": " + names);
 }
 
-void Args::prefix_type_error(size_t i) const {
+void prefix_type_error(const char* name) {
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
     PyObject *type, *value, *tb;
     PyErr_Fetch(&type, &value, &tb);
@@ -102,7 +102,7 @@ void Args::prefix_type_error(size_t i) const {
         PyErr_Restore(type, value, tb);
         return;
     }
-    PyErr_Format(PyExc_TypeError, "argument '%s': %s", params_[i].name, msg);
+    PyErr_Format(PyExc_TypeError, "argument '%s': %s", name, msg);
     Py_DECREF(text);
     Py_XDECREF(type);
     Py_XDECREF(value);

@@ -18,6 +18,9 @@
 
 namespace tessra::py {
 
+// Rewrites a pending TypeError as "argument 'NAME': MESSAGE"; other errors stay as they are.
+void prefix_type_error(const char* name);
+
 struct Param {
     const char* name;
     bool optional = false;  // shown with a default in the signature
@@ -42,7 +45,7 @@ public:
         try {
             return load(values_[i]);
         } catch (const PyErrSet&) {
-            prefix_type_error(i);
+            prefix_type_error(params_[i].name);
             throw;
         }
     }
@@ -58,7 +61,6 @@ private:
     void bind(PyObject* const* args, Py_ssize_t nargs);
     void bind_keyword(PyObject* key, PyObject* value);
     void finish();
-    void prefix_type_error(size_t i) const;
 
     const char* fname_;
     std::vector<Param> params_;

@@ -42,25 +42,6 @@ int refuse_delete() {
     return -1;
 }
 
-void prefix_property_error(const char* name) {
-    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
-    PyObject *type, *value, *tb;
-    PyErr_Fetch(&type, &value, &tb);
-    PyErr_NormalizeException(&type, &value, &tb);
-    PyObject* text = value ? PyObject_Str(value) : nullptr;
-    const char* msg = text ? PyUnicode_AsUTF8(text) : nullptr;
-    if (msg == nullptr) {
-        Py_XDECREF(text);
-        PyErr_Restore(type, value, tb);
-        return;
-    }
-    PyErr_Format(PyExc_TypeError, "argument '%s': %s", name, msg);
-    Py_DECREF(text);
-    Py_XDECREF(type);
-    Py_XDECREF(value);
-    Py_XDECREF(tb);
-}
-
 namespace {
 
 using SharedSeries = Shared<SeriesObject>;

@@ -90,13 +90,12 @@ auto load_str_dict(PyObject* o, Load value) {
 // AttributeError "property has no deleter".
 int refuse_delete();
 // Converts a property's new value, naming the property in a TypeError.
-void prefix_property_error(const char* name);
 template <class Load>
 auto load_property(const char* name, PyObject* value, Load load) -> decltype(load(value)) {
     try {
         return load(value);
     } catch (const PyErrSet&) {
-        prefix_property_error(name);
+        prefix_type_error(name);
         throw;
     }
 }
