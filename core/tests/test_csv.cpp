@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -46,9 +47,31 @@ private:
     std::string path_;
 };
 
+// Reads the text through both entry points, checks that they agree, and gives the columns.
 Result<CsvColumns> read_text(const std::string& bytes) {
     TempDir dir;
-    return read_csv_columns(dir.write("t.csv", bytes));
+    std::string path = dir.write("t.csv", bytes);
+    Result<CsvColumns> columns = read_csv_columns(path);
+    Result<CsvBuffers> buffers = read_csv_buffers(path);
+    EXPECT_EQ(columns.ok(), buffers.ok());
+    if (!columns.ok() || !buffers.ok()) {
+        if (!columns.ok() && !buffers.ok()) {
+            EXPECT_EQ(columns.error().message, buffers.error().message);
+        }
+        return columns;
+    }
+    const CsvColumns& c = columns.value();
+    const CsvBuffers& b = buffers.value();
+    EXPECT_EQ(b.headers, c.headers);
+    EXPECT_EQ(b.rows, c.rows);
+    EXPECT_EQ(b.columns.size(), c.columns.size());
+    for (size_t i = 0; i < b.columns.size() && i < c.columns.size(); ++i) {
+        EXPECT_EQ(b.columns[i].size(), c.rows * sizeof(float));
+        EXPECT_TRUE(c.rows == 0 || std::memcmp(b.columns[i].data(), c.columns[i].data(),
+                                               c.rows * sizeof(float)) == 0)
+            << "column " << i;
+    }
+    return columns;
 }
 
 // Rows as bit patterns, row by row, for exact comparison (NaN included).
@@ -68,6 +91,12 @@ struct ShapeCase {
     std::vector<std::string> headers;
     std::vector<std::vector<uint32_t>> rows;
 };
+
+std::string repeat(const std::string& s, size_t times) {
+    std::string out;
+    for (size_t i = 0; i < times; ++i) out += s;
+    return out;
+}
 
 const uint32_t k1 = 0x3F800000u, k2 = 0x40000000u, k3 = 0x40400000u, k4 = 0x40800000u;
 
@@ -99,8 +128,12 @@ std::vector<ShapeCase> shape_cases() {
         {"bom_only", "\xEF\xBB\xBF", {}, {}},
         {"untrimmed", " a,b \n 1.5,2 \n", {" a", "b "}, {{kNaN, kNaN}}},
         {"duplicate_names", "x,x\n1,2\n", {"x", "x"}, {{k1, k2}}},
-        {"utf8_names", "\xC3\xA9,\xF0\x9F\x98\x80\n1,2\n", {"\xC3\xA9", "\xF0\x9F\x98\x80"}, {{k1, k2}}},
+        {"utf8_names", "\xC3\xA9,\xF0\x9F\x98\x80\n1,2\n", {"\xC3\xA9", "\xF0\x9F\x98\x80"},
+         {{k1, k2}}},
         {"non_ascii_cell", "a\n\xC3\xA9\n", {"a"}, {{kNaN}}},
+        // One byte a value: more values than the text's length suggests.
+        {"empty_fields", "a,b,c\n" + repeat(",,\n", 40), {"a", "b", "c"},
+         std::vector<std::vector<uint32_t>>(40, {kNaN, kNaN, kNaN})},
     };
 }
 
@@ -133,42 +166,40 @@ struct FailureCase {
 
 std::vector<FailureCase> failure_cases() {
     const std::string rec = "Failed to read record: CSV error: record ";
+    const std::string of2 = " fields, but the previous record has 2 fields";
+    const std::string hdr = "Failed to read headers: CSV parse error: record 0 (line 1, field: ";
+    const std::string bad = "Failed to read record: CSV parse error: record 1 (line 2, field: ";
     return {
         {"too_many", "a,b\n1,2\n1,2,3\n",
-         rec + "2 (line: 3, byte: 8): found record with 3 fields, but the previous record has 2 fields"},
+         rec + "2 (line: 3, byte: 8): found record with 3" + of2},
         {"too_few", "a,b\n1\n",
-         rec + "1 (line: 2, byte: 4): found record with 1 fields, but the previous record has 2 fields"},
+         rec + "1 (line: 2, byte: 4): found record with 1" + of2},
         {"crlf_position", "a,b\r\nc\r\n",
-         rec + "1 (line: 1, byte: 4): found record with 1 fields, but the previous record has 2 fields"},
+         rec + "1 (line: 1, byte: 4): found record with 1" + of2},
         {"blank_lines_belong_to_the_read", "a,b\n1,2\n\n\r\n3\n",
-         rec + "2 (line: 3, byte: 8): found record with 1 fields, but the previous record has 2 fields"},
+         rec + "2 (line: 3, byte: 8): found record with 1" + of2},
         {"bom_counts_in_bytes", "\xEF\xBB\xBF" "a,b\n1\n",
-         rec + "1 (line: 2, byte: 7): found record with 1 fields, but the previous record has 2 fields"},
+         rec + "1 (line: 2, byte: 7): found record with 1" + of2},
         {"quoted_line_feeds_count", "a,b\n\"x\ny\",1\n2\n",
-         rec + "2 (line: 4, byte: 12): found record with 1 fields, but the previous record has 2 fields"},
+         rec + "2 (line: 4, byte: 12): found record with 1" + of2},
         {"single_field_header", "a\n1\n1,2\n",
-         rec + "2 (line: 3, byte: 4): found record with 2 fields, but the previous record has 1 fields"},
+         rec + "2 (line: 3, byte: 4): found record with 2 fields, but the previous record has 1 "
+               "fields"},
         {"count_before_utf8", "a,b\n\xFF\n",
-         rec + "1 (line: 2, byte: 4): found record with 1 fields, but the previous record has 2 fields"},
+         rec + "1 (line: 2, byte: 4): found record with 1" + of2},
         {"utf8_header", "a,b\xFF\n1,2\n",
-         "Failed to read headers: CSV parse error: record 0 (line 1, field: 1, byte: 0): invalid utf-8: "
-         "invalid UTF-8 in field 1 near byte index 1"},
+         hdr + "1, byte: 0): invalid utf-8: invalid UTF-8 in field 1 near byte index 1"},
         {"utf8_header_after_blank_lines", "\n\nx,\xC3\n",
-         "Failed to read headers: CSV parse error: record 0 (line 1, field: 1, byte: 0): invalid utf-8: "
-         "invalid UTF-8 in field 1 near byte index 0"},
+         hdr + "1, byte: 0): invalid utf-8: invalid UTF-8 in field 1 near byte index 0"},
         {"utf8_record", "a,b\n1,\xC3\xA9\xC3\n",
-         "Failed to read record: CSV parse error: record 1 (line 2, field: 1, byte: 4): invalid utf-8: "
-         "invalid UTF-8 in field 1 near byte index 2"},
+         bad + "1, byte: 4): invalid utf-8: invalid UTF-8 in field 1 near byte index 2"},
         {"utf8_first_bad_field_wins", "a,b,c\n1,\xFF,\xFF\n",
-         "Failed to read record: CSV parse error: record 1 (line 2, field: 1, byte: 6): invalid utf-8: "
-         "invalid UTF-8 in field 1 near byte index 0"},
+         bad + "1, byte: 6): invalid utf-8: invalid UTF-8 in field 1 near byte index 0"},
         // The doubled quote splits the two bytes of one character: the field text is checked.
         {"utf8_rebuilt_quoted_field", "a\n\"\xC3\"\"\xA9\"\n",
-         "Failed to read record: CSV parse error: record 1 (line 2, field: 0, byte: 2): invalid utf-8: "
-         "invalid UTF-8 in field 0 near byte index 0"},
+         bad + "0, byte: 2): invalid utf-8: invalid UTF-8 in field 0 near byte index 0"},
         {"partial_bom", "\xEF\xBB" "a\n",
-         "Failed to read headers: CSV parse error: record 0 (line 1, field: 0, byte: 0): invalid utf-8: "
-         "invalid UTF-8 in field 0 near byte index 0"},
+         hdr + "0, byte: 0): invalid utf-8: invalid UTF-8 in field 0 near byte index 0"},
     };
 }
 
@@ -252,8 +283,11 @@ std::vector<NumberCase> number_cases() {
         {"-1e39", 0xFF800000u}, {"1e99999999999999999999", 0x7F800000u},
         {"1.17549435e-38", 0x00800000u}, {"1.1754942e-38", 0x007FFFFFu}, {"1e-45", 0x00000001u},
         {"1.4e-45", 0x00000001u}, {"1e-46", 0u}, {"-1e-46", 0x80000000u},
-        {"7.00649232162408535461864791644958065640130970938257885878534141944895541342930300743319094181060791015625e-46", 0u},
-        {"7.00649232162408535461864791644958065640130970938257885878534141944895541342930300743319094181060791015626e-46", 1u},
+        // Exactly half the smallest subnormal, and a hair above it.
+        {"7.0064923216240853546186479164495806564013097093825788587853414194489554134293030074"
+         "3319094181060791015625e-46", 0u},
+        {"7.0064923216240853546186479164495806564013097093825788587853414194489554134293030074"
+         "3319094181060791015626e-46", 1u},
         {"0e999999999999", 0u}, {"-1e-99999999999", 0x80000000u},
     };
 }
@@ -356,6 +390,14 @@ TEST(CsvLarge, QuotedLineBreaksAcrossChunkGuesses) {
     EXPECT_TRUE(std::isnan(r.value().columns[2][199999]));
 }
 
+TEST(CsvLarge, EmptyFieldsOutgrowTheirShare) {
+    auto r = read_text("a,b,c,d\n" + repeat(",,,\n1,,,\n", 500000));
+    ASSERT_TRUE(r.ok()) << r.error().message;
+    ASSERT_EQ(r.value().rows, 1000000u);
+    EXPECT_EQ(r.value().columns[0][999999], 1.0f);
+    EXPECT_EQ(bits(r.value().columns[3][999998]), kNaN);
+}
+
 // Beyond one window of text: records continue across refills.
 TEST(CsvLarge, SpansSeveralWindows) {
     auto r = read_text(number_rows(1800000));
@@ -370,23 +412,38 @@ TEST(CsvLarge, FaultDeepInTheFileHasItsPosition) {
     s += "1,2,3\n" + number_rows(1000).substr(7);
     auto r = read_text(s);
     ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().message, "Failed to read record: CSV error: record 300001 (line: " +
-                                     std::to_string(line) + ", byte: " + std::to_string(byte) +
-                                     "): found record with 3 fields, but the previous record has 2 fields");
+    EXPECT_EQ(r.error().message,
+              "Failed to read record: CSV error: record 300001 (line: " + std::to_string(line) +
+                  ", byte: " + std::to_string(byte) +
+                  "): found record with 3 fields, but the previous record has 2 fields");
 }
 
-// A pipe gives no size and arrives in pieces: reads stop and resume in mid-record.
-TEST(CsvLarge, ReadsFromAPipe) {
+Result<CsvColumns> read_through_pipe(const std::string& text) {
     TempDir dir;
     std::string fifo = dir.path() + "/pipe";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::string text = number_rows(100000, "\"q\"\"uoted\"");
+    EXPECT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     std::signal(SIGPIPE, SIG_IGN);  // a reader that stops early must not end the test binary
     std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << text; });
     auto r = read_csv_columns(fifo);
     writer.join();
+    return r;
+}
+
+// A pipe gives no size and arrives in pieces: reads stop and resume in mid-record.
+TEST(CsvLarge, ReadsFromAPipe) {
+    auto r = read_through_pipe(number_rows(100000, "\"q\"\"uoted\""));
     ASSERT_TRUE(r.ok()) << r.error().message;
     expect_numbered(r.value(), 100000);
+}
+
+// A quoted field far longer than the first read: the text grows until the record is whole.
+TEST(CsvLarge, LongQuotedFieldFromAPipe) {
+    std::string big = "\"" + repeat("x\"\",\n", 200000) + "\"";
+    auto r = read_through_pipe("a,b\n1," + big + "\n" + big + ",2\n3,4");
+    ASSERT_TRUE(r.ok()) << r.error().message;
+    ASSERT_EQ(r.value().rows, 3u);
+    std::vector<std::vector<uint32_t>> want = {{k1, kNaN}, {kNaN, k2}, {k3, k4}};
+    EXPECT_EQ(rows_of(r.value()), want);
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ namespace tessra::csv {
 
 namespace {
 
-// Powers of ten that doubles hold exactly.
+// Powers of ten: exact up to 1e22, and the negative ones correctly rounded.
 constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -42,7 +42,11 @@ constexpr uint64_t kPow10Int[] = {1u,
 
 inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
-inline float with_sign(float v, bool negative) { return negative ? -v : v; }
+// Sets the sign bit without a branch: signs are unpredictable in real data.
+inline float with_sign(float v, bool negative) {
+    uint32_t sign = static_cast<uint32_t>(negative) << 31;
+    return std::bit_cast<float>(std::bit_cast<uint32_t>(v) ^ sign);
+}
 
 inline uint64_t load8(const char* p) {
     uint64_t x;
@@ -179,10 +183,18 @@ float parse_general(const char* b, const char* e) noexcept {
 
 // The n digits (n <= 19) just before z as a number. Reads the 24 bytes before z.
 inline uint64_t digits_before(const char* z, int n) {
+    // The last k of 8 bytes, the first byte being the lowest.
+    static constexpr uint64_t kKeep[9] = {0,
+                                          0xFF00000000000000u,
+                                          0xFFFF000000000000u,
+                                          0xFFFFFF0000000000u,
+                                          0xFFFFFFFF00000000u,
+                                          0xFFFFFFFFFF000000u,
+                                          0xFFFFFFFFFFFF0000u,
+                                          0xFFFFFFFFFFFFFF00u,
+                                          0xFFFFFFFFFFFFFFFFu};
     auto word = [&](int offset, int count) {  // the last `count` of the 8 bytes at z - offset
-        count = count < 0 ? 0 : count > 8 ? 8 : count;
-        // Two shifts, as one shift by 64 bits is undefined.
-        uint64_t keep = ~((~uint64_t{0} >> (4 * count)) >> (4 * count));
+        uint64_t keep = kKeep[count > 8 ? 8 : count];
         uint64_t x = load8(z - offset);
         return eight_digit_value((x & keep) | (0x3030303030303030u & ~keep));
     };
@@ -193,9 +205,43 @@ inline uint64_t digits_before(const char* z, int n) {
     return v + word(24, n - 16) * 10000000000000000u;
 }
 
-inline uint32_t mask32(__m128i lo, __m128i hi) {
-    return static_cast<uint32_t>(_mm_movemask_epi8(lo)) |
-           static_cast<uint32_t>(_mm_movemask_epi8(hi)) << 16;
+inline uint32_t low_bits(size_t n) { return n >= 32 ? ~uint32_t{0} : (uint32_t{1} << n) - 1; }
+
+// Bit i says what byte p[i] is, for the 16 or 32 bytes at p.
+struct ByteClasses {
+    uint32_t digit, point, stop, high;
+};
+
+inline ByteClasses classify16(const char* p) {
+    const __m128i zero = _mm_set1_epi8('0'), nine = _mm_set1_epi8(9), point = _mm_set1_epi8('.');
+    const __m128i comma = _mm_set1_epi8(','), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i d = _mm_sub_epi8(v, zero);
+    __m128i stop = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, comma), _mm_cmpeq_epi8(v, cr)),
+                                _mm_cmpeq_epi8(v, lf));
+    auto bits = [](__m128i m) { return static_cast<uint32_t>(_mm_movemask_epi8(m)); };
+    return {bits(_mm_cmpeq_epi8(_mm_max_epu8(d, nine), nine)), bits(_mm_cmpeq_epi8(v, point)),
+            bits(stop), bits(v)};
+}
+
+// The classes of the 16 bytes after those of `lo`, added to it.
+inline ByteClasses extend32(const ByteClasses& lo, const char* p) {
+    ByteClasses hi = classify16(p + 16);
+    return {lo.digit | hi.digit << 16, lo.point | hi.point << 16, lo.stop | hi.stop << 16,
+            lo.high | hi.high << 16};
+}
+
+// The unsigned text [p, p + len) (len <= 32) from its digit and point bits (none at or beyond
+// len): false unless it is a plain decimal, digits with at most one point, that the fast
+// conversion can decide.
+inline bool plain_decimal(const char* p, size_t len, uint32_t digit, uint32_t point, float& out) {
+    if ((digit | point) != low_bits(len) || (point & (point - 1)) != 0 || digit == 0) return false;
+    int int_digits = point ? __builtin_ctz(point) : static_cast<int>(len);
+    int frac_digits = point ? static_cast<int>(len) - int_digits - 1 : 0;
+    if (int_digits + frac_digits > 19) return false;
+    uint64_t w = digits_before(p + int_digits, int_digits);
+    if (frac_digits) w = w * kPow10Int[frac_digits] + digits_before(p + len, frac_digits);
+    return decimal_to_f32(w, -frac_digits, out);
 }
 
 #endif
@@ -210,29 +256,53 @@ float parse_f32_padded(const char* b, const char* e) noexcept {
     p += p != e && (*p == '-' || *p == '+');
     size_t len = static_cast<size_t>(e - p);
     if (len == 0 || len > 32) return parse_general(b, e);
-    // Classify 32 bytes at once: a plain decimal is digits and at most one point.
-    __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-    const __m128i zero = _mm_set1_epi8('0'), nine = _mm_set1_epi8(9), point = _mm_set1_epi8('.');
-    __m128i dlo = _mm_sub_epi8(lo, zero), dhi = _mm_sub_epi8(hi, zero);
-    uint32_t valid = len == 32 ? ~uint32_t{0} : (uint32_t{1} << len) - 1;
-    uint32_t digit = mask32(_mm_cmpeq_epi8(_mm_max_epu8(dlo, nine), nine),
-                            _mm_cmpeq_epi8(_mm_max_epu8(dhi, nine), nine)) & valid;
-    uint32_t dot = mask32(_mm_cmpeq_epi8(lo, point), _mm_cmpeq_epi8(hi, point)) & valid;
-    if ((digit | dot) != valid || (dot & (dot - 1)) != 0 || digit == 0) return parse_general(b, e);
-    int int_digits = dot ? __builtin_ctz(dot) : static_cast<int>(len);
-    int frac_digits = dot ? static_cast<int>(len) - int_digits - 1 : 0;
-    if (int_digits + frac_digits > 19) return parse_general(b, e);
-    uint64_t w = digits_before(p + int_digits, int_digits);
-    if (frac_digits) w = w * kPow10Int[frac_digits] + digits_before(e, frac_digits);
+    ByteClasses c = classify16(p);
+    if (len > 16) c = extend32(c, p);
     float v;
-    if (decimal_to_f32(w, -frac_digits, v)) return with_sign(v, negative);
+    if (plain_decimal(p, len, c.digit & low_bits(len), c.point & low_bits(len), v))
+        return with_sign(v, negative);
     return parse_general(b, e);
+}
+
+const char* parse_cell(const char* p, const char* end, float& value, bool& non_ascii) noexcept {
+    // Most cells end within 16 bytes; look at the next 16 only when this one does not.
+    size_t avail = static_cast<size_t>(end - p);
+    ByteClasses c = classify16(p);
+    uint32_t stop = c.stop & low_bits(avail);
+    if (stop == 0 && avail > 16) {
+        c = extend32(c, p);
+        stop = c.stop & low_bits(avail);
+    }
+    size_t len;
+    if (stop)
+        len = static_cast<size_t>(__builtin_ctz(stop));
+    else if (avail < 32)
+        len = avail;
+    else
+        return nullptr;
+    uint32_t cell = low_bits(len);
+    non_ascii = (c.high & cell) != 0;
+    if (non_ascii) {
+        value = missing_value();
+        return p + len;
+    }
+    // Bitwise, not logical, operators: no branches on the sign. p[0] is readable even when
+    // the cell is empty.
+    bool minus = (len > 0) & (p[0] == '-');
+    size_t sign = minus | ((len > 0) & (p[0] == '+'));
+    float v;
+    if (plain_decimal(p + sign, len - sign, (c.digit & cell) >> sign, (c.point & cell) >> sign, v))
+        value = with_sign(v, minus);
+    else
+        value = parse_general(p, p + len);
+    return p + len;
 }
 
 #else
 
 float parse_f32_padded(const char* b, const char* e) noexcept { return parse_general(b, e); }
+
+const char* parse_cell(const char*, const char*, float&, bool&) noexcept { return nullptr; }
 
 #endif
 

@@ -7,6 +7,7 @@
 // or terminator is kept; a quote that is never closed runs to the end of the data. Quotes
 // inside unquoted fields are plain text.
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -59,6 +60,14 @@ inline constexpr StopTable kStops{};
 
 inline bool is_stop(char c) { return kStops.stop[static_cast<unsigned char>(c)]; }
 
+inline bool any_high(const char* b, const char* e) {
+    unsigned char acc = 0;
+    for (; b != e; ++b) acc |= static_cast<unsigned char>(*b);
+    return acc & 0x80;
+}
+
+}  // namespace detail
+
 // The first comma, CR or LF in [p, end), or end; ORs the bytes passed over into `seen`.
 inline const char* find_stop(const char* p, const char* end, unsigned& seen) {
 #if defined(__SSE2__)
@@ -78,21 +87,15 @@ inline const char* find_stop(const char* p, const char* end, unsigned& seen) {
         p += 16;
     }
 #endif
-    while (p != end && !is_stop(*p)) seen |= static_cast<unsigned char>(*p++);
+    while (p != end && !detail::is_stop(*p)) seen |= static_cast<unsigned char>(*p++);
     return p;
 }
 
-inline bool any_high(const char* b, const char* e) {
-    unsigned char acc = 0;
-    for (; b != e; ++b) acc |= static_cast<unsigned char>(*b);
-    return acc & 0x80;
-}
-
-}  // namespace detail
 
 // Reads from `cursor` up to `end`; `final` says the data ends at `end` for good. Fields go to
-// sink.field(begin, end, has_non_ascii) left to right; the sink must forget them when the
-// result is NeedMore.
+// sink.field(begin, end, has_non_ascii) left to right, unquoted ones to
+// sink.plain_field(begin, end) instead where the sink has it (it returns where the field
+// ends); the sink must forget the fields when the result is NeedMore.
 template <class Sink>
 ScanStatus scan_record(const char*& cursor, const char* end, bool final, FieldScratch& scratch,
                        Sink& sink) {
@@ -106,11 +109,17 @@ ScanStatus scan_record(const char*& cursor, const char* end, bool final, FieldSc
     }
     for (;;) {
         if (p == end || *p != '"') {
-            const char* b = p;
-            unsigned high = 0;
-            p = detail::find_stop(p, end, high);
-            if (p == end && !final) return ScanStatus::NeedMore;
-            sink.field(b, p, (high & 0x80) != 0);
+            if constexpr (requires { sink.plain_field(p, end); }) {
+                // The sink finds the end of the cell itself, reading it once.
+                p = sink.plain_field(p, end);
+                if (p == end && !final) return ScanStatus::NeedMore;
+            } else {
+                const char* b = p;
+                unsigned high = 0;
+                p = find_stop(p, end, high);
+                if (p == end && !final) return ScanStatus::NeedMore;
+                sink.field(b, p, (high & 0x80) != 0);
+            }
         } else {
             const char* b = ++p;
             const char* q = static_cast<const char*>(std::memchr(p, '"', end - p));
@@ -164,6 +173,26 @@ ScanStatus scan_record(const char*& cursor, const char* end, bool final, FieldSc
             return ScanStatus::Record;
         }
     }
+}
+
+// LF bytes in [b, e).
+inline uint64_t count_line_feeds(const char* b, const char* e) {
+    uint64_t n = 0;
+#if defined(__SSE2__)
+    // Byte counters that step down by one (a match is -1) for at most 255 blocks, then sum.
+    const __m128i lf = _mm_set1_epi8('\n'), zero = _mm_setzero_si128();
+    while (e - b >= 16) {
+        __m128i acc = zero;
+        for (int k = 0; k < 255 && e - b >= 16; ++k, b += 16)
+            acc = _mm_sub_epi8(
+                acc, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), lf));
+        __m128i sums = _mm_sad_epu8(acc, zero);
+        n += static_cast<uint64_t>(_mm_cvtsi128_si64(sums)) +
+             static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+    }
+#endif
+    for (; b != e; ++b) n += *b == '\n';
+    return n;
 }
 
 }  // namespace tessra::csv
