@@ -60,18 +60,4 @@ Result<CsvColumns> read_csv_columns(const std::string& path) {
     return out;
 }
 
-Result<CsvBuffers> read_csv_buffers(const std::string& path) {
-    auto parsed = csv::parse_csv_file(path);
-    if (!parsed) return parsed.error();
-    csv::ParsedCsv& p = parsed.value();
-    CsvBuffers out;
-    out.rows = p.rows;
-    out.columns.reserve(p.headers.size());
-    for (size_t i = 0; i < p.headers.size(); ++i)
-        out.columns.push_back(AlignedBuffer::uninit(p.rows * sizeof(float)));
-    gather(p, [&](size_t i) { return out.columns[i].as<float>(); });
-    out.headers = std::move(p.headers);
-    return out;
-}
-
 }  // namespace tessra

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "array/aligned_buffer.hpp"
 #include "util/error.hpp"
 
 namespace tessra {
@@ -18,15 +17,5 @@ struct CsvColumns {
 // Reads the file at `path`. Errors: IO "Failed to open file: {}", Value "Failed to read
 // headers: {}" and "Failed to read record: {}". Cells that do not read as numbers are NaN.
 Result<CsvColumns> read_csv_columns(const std::string& path);
-
-struct CsvBuffers {
-    std::vector<std::string> headers;   // header fields, in file order
-    std::vector<AlignedBuffer> columns; // one per header field, exactly `rows` floats each
-    uint64_t rows = 0;
-};
-
-// As read_csv_columns, with each column already in the aligned storage of an array: pass it
-// to from_buffer, which takes it without copying the values.
-Result<CsvBuffers> read_csv_buffers(const std::string& path);
 
 }  // namespace tessra
