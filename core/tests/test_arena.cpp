@@ -61,28 +61,18 @@ std::vector<float> drifting(size_t n, size_t every) {
 
 }  // namespace
 
-struct SizeCase {
-    const char* text;
-    uint64_t size;
-};
-
-class ArenaSizeText : public ::testing::TestWithParam<SizeCase> {};
-
-TEST_P(ArenaSizeText, Parses) {
-    EXPECT_EQ(arena_size_from_text(GetParam().text), GetParam().size)
-        << (GetParam().text ? GetParam().text : "(unset)");
+TEST(Arena, SizeText) {
+    const struct {
+        const char* text;
+        uint64_t size;
+    } cases[] = {{nullptr, 1048576}, {"+2048", 2048}, {"2048", 2048}, {"007", 7}, {"0", 0},
+                 {"2048 ", 1048576}, {" 2048", 1048576}, {"-5", 1048576}, {"1_000", 1048576},
+                 {"", 1048576}, {"+", 1048576}, {"++1", 1048576}, {"0x10", 1048576},
+                 {"18446744073709551615", 18446744073709551615ull},
+                 {"18446744073709551616", 1048576}, {"99999999999999999999", 1048576}};
+    for (const auto& c : cases)
+        EXPECT_EQ(arena_size_from_text(c.text), c.size) << (c.text ? c.text : "(unset)");
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ArenaSizeText,
-    ::testing::Values(SizeCase{nullptr, 1048576}, SizeCase{"+2048", 2048}, SizeCase{"2048", 2048},
-                      SizeCase{"007", 7}, SizeCase{"0", 0}, SizeCase{"2048 ", 1048576},
-                      SizeCase{" 2048", 1048576}, SizeCase{"-5", 1048576},
-                      SizeCase{"1_000", 1048576}, SizeCase{"", 1048576}, SizeCase{"+", 1048576},
-                      SizeCase{"++1", 1048576}, SizeCase{"0x10", 1048576},
-                      SizeCase{"18446744073709551615", 18446744073709551615ull},
-                      SizeCase{"18446744073709551616", 1048576},
-                      SizeCase{"99999999999999999999", 1048576}));
 
 TEST(Arena, EachThreadReadsTheSizeAtItsFirstUse) {
     EXPECT_EQ(fresh_thread_capacity(nullptr), 1048576u);
@@ -177,33 +167,28 @@ TEST(ChunkSum, HalvesCombineRightLeaningForOddCounts) {
     EXPECT_EQ(arena_sum_f32_chunks(w, 5, 1), (16777216.0f + 1.0f) + (16777216.0f + 2.0f));
 }
 
-struct SpecialCase {
-    std::vector<float> values;
-    uint64_t chunk_size;
-    float expected;  // NaN: any NaN
-};
-
-class ChunkSumSpecials : public ::testing::TestWithParam<SpecialCase> {};
-
-TEST_P(ChunkSumSpecials, Value) {
-    const SpecialCase& c = GetParam();
-    float got = arena_sum_f32_chunks(c.values.data(), c.values.size(), c.chunk_size);
-    if (std::isnan(c.expected))
-        EXPECT_TRUE(std::isnan(got)) << got;
-    else
-        EXPECT_EQ(std::bit_cast<uint32_t>(got), std::bit_cast<uint32_t>(c.expected)) << got;
+TEST(ChunkSum, SignedZerosInfinitiesAndNaN) {
+    const struct {
+        std::vector<float> values;
+        uint64_t chunk_size;
+        float expected;  // NaN: any NaN
+    } cases[] = {{{}, 4, -0.0f},
+                 {{-0.0f, -0.0f, -0.0f, -0.0f, -0.0f}, 2, 0.0f},  // positive zero
+                 {{-0.0f}, 1, 0.0f},
+                 {{1.0f, 2.0f, kNaN, 4.0f}, 2, kNaN},
+                 // In a compensated chunk an infinity followed by a value gives NaN.
+                 {{kInf, 1.0f}, 2, kNaN},
+                 {{1.0f, kInf}, 2, kInf},
+                 {{1.0f, 2.0f, -kInf}, 2, -kInf},
+                 {{kInf, -kInf}, 1, kNaN}};
+    for (const auto& c : cases) {
+        const float got = arena_sum_f32_chunks(c.values.data(), c.values.size(), c.chunk_size);
+        if (std::isnan(c.expected))
+            EXPECT_TRUE(std::isnan(got)) << got;
+        else
+            EXPECT_EQ(std::bit_cast<uint32_t>(got), std::bit_cast<uint32_t>(c.expected)) << got;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ChunkSumSpecials,
-    ::testing::Values(SpecialCase{{}, 4, -0.0f},
-                      SpecialCase{{-0.0f, -0.0f, -0.0f, -0.0f, -0.0f}, 2, 0.0f},  // positive zero
-                      SpecialCase{{-0.0f}, 1, 0.0f},
-                      SpecialCase{{1.0f, 2.0f, kNaN, 4.0f}, 2, kNaN},
-                      // In a compensated chunk an infinity followed by a value gives NaN.
-                      SpecialCase{{kInf, 1.0f}, 2, kNaN}, SpecialCase{{1.0f, kInf}, 2, kInf},
-                      SpecialCase{{1.0f, 2.0f, -kInf}, 2, -kInf},
-                      SpecialCase{{kInf, -kInf}, 1, kNaN}));
 
 TEST(ChunkSum, EmptyArenaSumsEveryChunkPlainly) {
     setenv("TESSRA_ARENA_SIZE", "0", 1);
