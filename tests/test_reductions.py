@@ -46,14 +46,6 @@ def _arg(xs, better):
     return reduce(lambda i, j: j if better(xs[j], xs[i]) else i, range(len(xs)))
 
 
-def _running(xs, acc, step):
-    out = []
-    for x in xs:
-        acc = step(acc, x)
-        out.append(acc)
-    return np.array(out, dtype=F)
-
-
 REFERENCES = {
     "sum": _sum, "mean": lambda xs: _sum(xs) / F(len(xs)), "var": _var,
     "std_dev": lambda xs: np.sqrt(_var(xs)),
@@ -62,8 +54,9 @@ REFERENCES = {
     "nanmax": lambda xs: _extreme(xs, 1), "nanmin": lambda xs: _extreme(xs, -1),
     "argmax": lambda xs: _arg(xs, lambda x, best: x > best),
     "argmin": lambda xs: _arg(xs, lambda x, best: x < best),
-    "cumsum": lambda xs: _running(xs, F(0.0), lambda a, x: a + x),
-    "cumprod": lambda xs: _running(xs, F(1.0), lambda a, x: a * x),
+    # accumulate runs in index order, from 0.0 and 1.0.
+    "cumsum": lambda xs: np.add.accumulate(np.array([0.0] + xs, F))[1:],
+    "cumprod": lambda xs: np.multiply.accumulate(np.array([1.0] + xs, F))[1:],
 }
 
 

@@ -12,6 +12,10 @@ Z = CoreArray.zeros
 T = CoreArray([10, 20, 30], [3])
 
 
+def _f(*values):
+    return CoreArray(values, [len(values)])
+
+
 @pytest.mark.parametrize("dtype, shape, new_shape, strides", [
     (DType.Int32, [2, 3], [3, 2], [8, 4]),
     (DType.Float64, [2, 3], [6], [8]),
@@ -65,31 +69,20 @@ def test_get_scalar_reads_storage_order():
     assert (a.get_scalar(5), a.get_scalar(index=0), CoreArray([2.5], []).get_scalar(0)) == (6.5, 1.0, 2.5)
 
 
-@pytest.mark.parametrize("indices, shape, values", [
-    ([2.9, -1.0], [2], [30.0, 10.0]),
-    ([NAN, 1.0, 0.5, 2.0], [2, 2], [10.0, 20.0, 10.0, 30.0]),
-    ([], [0], []),
-    ([1.0], [], [20.0]),
+@pytest.mark.parametrize("call, shape, values", [
+    (lambda: T.take(CoreArray([2.9, -1.0], [2])), [2], [30, 10]),
+    (lambda: T.take(CoreArray([NAN, 1.0, 0.5, 2.0], [2, 2])), [2, 2], [10, 20, 10, 30]),
+    (lambda: T.take(CoreArray([], [0])), [0], []),
+    (lambda: T.take(CoreArray([1.0], [])), [], [20]),
+    (lambda: _f(1, 2, 3).boolean_index(_f(0.0, NAN, -0.0)), [1], [2]),
+    (lambda: CoreArray([1, 2, 3, 4], [2, 2]).boolean_index(_f(1, 0, 0, 2)), [2], [1, 4]),
+    (lambda: _f(1, 2, 3, 4).boolean_index(CoreArray([0, 0, 0, 0], [2, 2])), [0], []),
+    (lambda: _f().boolean_index(_f()), [0], []),
+    (lambda: CoreArray([5], []).boolean_index(CoreArray([-1e-45], [])), [1], [5]),
 ])
-def test_take(indices, shape, values):
-    r = T.take(CoreArray(indices, shape))
-    assert (r.shape, r.dtype, r.to_list()) == (shape, DType.Float32, values)
-
-
-@pytest.mark.parametrize("data, shape, mask, mask_shape, values", [
-    ([1, 2, 3], [3], [0.0, NAN, -0.0], [3], [2.0]),
-    ([1, 2, 3, 4], [2, 2], [1, 0, 0, 2], [4], [1.0, 4.0]),
-    ([1, 2, 3, 4], [4], [0, 0, 0, 0], [2, 2], []),
-    ([], [0], [], [0], []),
-    ([5], [], [-1e-45], [], [5.0]),
-])
-def test_boolean_index(data, shape, mask, mask_shape, values):
-    r = CoreArray(data, shape).boolean_index(CoreArray(mask, mask_shape))
-    assert (r.shape, r.to_list()) == ([len(values)], values)
-
-
-def _f(*values):
-    return CoreArray(values, [len(values)])
+def test_take_and_boolean_index(call, shape, values):
+    r = call()
+    assert (r.shape, r.dtype, r.to_list()) == (shape, DType.Float32, [float(v) for v in values])
 
 
 @pytest.mark.parametrize("call, exc, message", [
