@@ -35,19 +35,13 @@ TEST(AlignedBuffer, OversizeIsAnInvariantFailure) {
     EXPECT_THROW(zeroed(Shape{uint64_t{1} << 32, uint64_t{1} << 32}), Panic);  // count overflows
 }
 
-TEST(CoreArray, StridesAndCloneKeepLayout) {
-    CoreArray a = zeroed({2, 3, 4});
-    EXPECT_EQ(a.strides, (Shape{48, 16, 4}));
-    CoreArray b = zeroed({2, 2}, DType::Bool);
-    EXPECT_EQ(b.strides, (Shape{2, 1}));
-    EXPECT_EQ(b.data.size(), 4u);
-    for (const CoreArray* src : {&a, &b}) {
-        CoreArray c = core_array_clone(*src);
-        EXPECT_EQ(c.shape, src->shape);
-        EXPECT_EQ(c.strides, src->strides);
-        EXPECT_NE(c.data.data(), src->data.data());
+TEST(CoreArray, CloneKeepsLayoutInNewStorage) {
+    for (const CoreArray& src :
+         {zeroed({2, 3, 4}), zeroed({2, 2}, DType::Bool), zeroed({0, 3}), zeroed({})}) {
+        CoreArray c = core_array_clone(src);
+        EXPECT_EQ(c.shape, src.shape);
+        EXPECT_EQ(c.strides, src.strides);
+        EXPECT_EQ(c.data.size(), src.data.size());
+        EXPECT_TRUE(c.data.data() == nullptr || c.data.data() != src.data.data());
     }
-    CoreArray empty = zeroed({0, 3});
-    EXPECT_EQ(core_array_clone(empty).strides, (Shape{12, 4}));
-    EXPECT_TRUE(core_array_clone(zeroed({})).shape.empty());
 }

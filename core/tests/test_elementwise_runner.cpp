@@ -112,12 +112,3 @@ TEST(ScalarParameterPaths, ClipAndPow) {
         for (float hi : {1.0f, -0.0f, nan}) check_paths(Clip{{}, lo, hi}, x);
     check_paths(PowScalar{{}, 0.1f}, test_values(kShort, 5));
 }
-
-TEST(Map, EmptyAndSingleElementRunInline) {
-    float out = 7.0f;
-    map(Add{}, &out, 0, static_cast<const float*>(nullptr), static_cast<const float*>(nullptr));
-    EXPECT_EQ(out, 7.0f);
-    const float a = 2.0f, b = 3.0f;
-    map(Mul{}, &out, 1, &a, &b);
-    EXPECT_EQ(out, 6.0f);
-}
