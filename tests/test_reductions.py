@@ -64,23 +64,22 @@ def bits(x):
     return np.array(x, dtype=F).view(np.uint32).tolist()
 
 
-def inputs(kind, n, seed):
-    rng = np.random.default_rng(seed)
-    if kind == "wide":  # magnitudes far apart, so any reordering changes the bits
-        v = rng.standard_normal(n) * 10.0 ** rng.integers(-6, 7, n)
-    elif kind == "near_one":  # products that stay finite
-        v = 1.0 + rng.standard_normal(n) * 0.01
-    elif kind == "ties":  # few distinct values, both zeros, NaN and infinities
-        v = rng.choice([0.0, -0.0, 1.0, -1.0, 3.0, NAN, INF, -INF], n)
-    else:  # "nan": ordinary values with NaN sprinkled in
-        v = rng.standard_normal(n)
-        v[rng.random(n) < 0.2] = NAN
-    return v.astype(F)
+def _with_nan(v, rng):
+    v[rng.random(len(v)) < 0.2] = NAN
+    return v
 
 
+INPUTS = {
+    # Magnitudes far apart, so any reordering changes the bits.
+    "wide": lambda n, rng: rng.standard_normal(n) * 10.0 ** rng.integers(-6, 7, n),
+    "near_one": lambda n, rng: 1.0 + rng.standard_normal(n) * 0.01,  # products stay finite
+    # Few distinct values, both zeros, NaN and infinities.
+    "ties": lambda n, rng: rng.choice([0.0, -0.0, 1.0, -1.0, 3.0, NAN, INF, -INF], n),
+    "nan": lambda n, rng: _with_nan(rng.standard_normal(n), rng),
+}
 SIZES = [1, 2, 3, 7, 16, 17, 100, 1000, 2049, 4500]
 # Long runs of ties meet the block scans of argmax and argmin in the C++ kernel test.
-CASES = [inputs(kind, n, seed=i) for kind in ("wide", "near_one", "ties", "nan")
+CASES = [INPUTS[kind](n, np.random.default_rng(i)).astype(F) for kind in INPUTS
          for i, n in enumerate(SIZES) if kind != "ties" or n <= 1000]
 
 
