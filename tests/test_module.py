@@ -105,6 +105,8 @@ FRAME = DataFrame()
     (lambda: random_uniform_f32([3], 1, None),
      "argument 'algo': 'NoneType' object cannot be converted to 'RngAlgorithm'"),
     (lambda: A.add(1.0), "argument 'other': 'float' object cannot be converted to 'CoreArray'"),
+    (lambda: CoreArray.concatenate([A, 1]),
+     "argument 'arrays': 'int' object cannot be converted to 'CoreArray'"),
     (lambda: Series(5, A), "argument 'name': 'int' object cannot be converted to 'PyString'"),
     (lambda: FRAME.insert("a", 1), "argument 'series': 'int' object cannot be converted to 'Series'"),
     (lambda: FRAME.rename(["a"]), "argument 'columns': 'list' object cannot be converted to 'PyDict'"),
