@@ -3,8 +3,6 @@ import struct
 import subprocess
 import sys
 
-import pytest
-
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
@@ -20,8 +18,3 @@ def run_python(code, env=None):
     full_env.update(env or {})
     return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                           env=full_env, timeout=120)
-
-
-@pytest.fixture
-def python_in_subprocess():
-    return run_python

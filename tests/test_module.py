@@ -1,117 +1,36 @@
+"""The module surface shared by every class: exports, enumerations, the one argument parser and
+its converters, docstrings and signatures, and process-wide behaviour."""
+
 import re
 
 import pytest
 
 import tessra
 from tessra import _tessra_rust as native
-from tessra import CoreArray, DType, RngAlgorithm
+from tessra import (CoreArray, DataFrame, DType, GroupBy, RngAlgorithm, Series,
+                    random_uniform_f32)
 
 from conftest import run_python
 
 
 def test_all_lists_functions_then_classes_in_exec_order():
     names = native.__all__
-    classes = [n for n in names if n[0].isupper()]
-    assert classes == [c for c in ["CoreArray", "DType", "DataFrame", "Series", "GroupBy",
-                                   "RngAlgorithm"] if hasattr(native, c)]
-    # Functions come first, and every exported name is an attribute.
     first_class = names.index("CoreArray")
+    assert names[first_class:] == ["CoreArray", "DType", "DataFrame", "Series", "GroupBy",
+                                   "RngAlgorithm"]
     assert all(n[0].islower() for n in names[:first_class])
-    assert all(hasattr(native, n) for n in names)
-    assert tessra.__all__ == names
+    assert all(hasattr(native, n) for n in names) and tessra.__all__ == names
 
 
-def test_import_starts_no_thread_and_reads_no_environment():
+def test_import_and_small_work_start_no_thread():
     out = run_python(
-        "import threading, os\n"
-        "before = threading.active_count()\n"
-        "import tessra\n"
-        "import glob\n"
+        "import os\n"
+        "from tessra import CoreArray\n"
+        "print(len(os.listdir('/proc/self/task')))\n"
+        "a = CoreArray([float(i) for i in range(5000)], [5000])\n"
+        "a.add(a).sqrt().sin().mod_op(a)\n"
         "print(len(os.listdir('/proc/self/task')))\n")
-    assert out.returncode == 0, out.stderr
-    assert out.stdout.strip() == "1"
-    assert out.stderr == ""
-
-
-def test_enum_instances_are_shared():
-    assert DType.Float32 is DType.Float32
-    assert CoreArray.zeros([2]).dtype is DType.Float32
-    assert CoreArray.zeros([2], DType.Int64).dtype is DType.Int64
-
-
-@pytest.mark.parametrize("obj, text, value", [
-    (DType.Float32, "DType.Float32", 0), (DType.Float64, "DType.Float64", 1),
-    (DType.Int32, "DType.Int32", 2), (DType.Int64, "DType.Int64", 3), (DType.Bool, "DType.Bool", 4),
-    (RngAlgorithm.PCG64, "RngAlgorithm.PCG64", 0),
-    (RngAlgorithm.Xoshiro256PP, "RngAlgorithm.Xoshiro256PP", 1),
-])
-def test_enum_text_and_int(obj, text, value):
-    assert repr(obj) == text
-    assert str(obj) == text
-    assert int(obj) == value
-
-
-def test_enum_equality_without_hash_or_order():
-    assert DType.Int64 == 3
-    assert not (DType.Int64 != DType.Int64)
-    assert DType.Int32 != DType.Int64
-    assert not (DType.Float32 == 256)
-    assert not (DType.Float32 == "Float32")
-    assert RngAlgorithm.PCG64 == 0
-    with pytest.raises(TypeError):
-        DType.Int32 < DType.Int64
-    with pytest.raises(TypeError):
-        hash(DType.Int32)
-
-
-@pytest.mark.parametrize("dtype, size", [(DType.Float32, 4), (DType.Float64, 8), (DType.Int32, 4),
-                                         (DType.Int64, 8), (DType.Bool, 1)])
-def test_itemsize(dtype, size):
-    assert dtype.itemsize == size
-
-
-@pytest.mark.parametrize("cls", [DType, RngAlgorithm])
-def test_enumerations_cannot_be_instantiated(cls):
-    with pytest.raises(TypeError, match=re.escape(f"cannot create 'tessra._tessra_rust.{cls.__name__}' instances")):
-        cls()
-
-
-def test_text_signatures():
-    assert CoreArray.__text_signature__ == "(data, shape)"
-    assert CoreArray.zeros.__text_signature__ == "(shape, dtype=None)"
-    assert CoreArray.full_like.__text_signature__ == "($self, value)"
-    assert CoreArray.zeros.__doc__ == "Create a array filled with zeros."
-
-
-@pytest.mark.parametrize("call, message", [
-    (lambda: CoreArray.zeros(), "zeros() missing 1 required positional argument: 'shape'"),
-    (lambda: CoreArray.zeros([1], None, 3), "zeros() takes from 1 to 2 positional arguments but 3 were given"),
-    (lambda: CoreArray.zeros([1], bogus=1), "zeros() got an unexpected keyword argument 'bogus'"),
-    (lambda: CoreArray.zeros([1], shape=[1]), "zeros() got multiple values for argument 'shape'"),
-    (lambda: CoreArray.zeros("ab"), "argument 'shape': Can't extract `str` to `Vec`"),
-    (lambda: CoreArray.zeros([1.5]), "argument 'shape': 'float' object cannot be interpreted as an integer"),
-    (lambda: CoreArray.zeros([2], 3), "argument 'dtype': 'int' object cannot be converted to 'DType'"),
-    (lambda: CoreArray.full([2], "x"), "argument 'value': must be real number, not str"),
-    (lambda: CoreArray.concatenate([1]), "argument 'arrays': 'int' object cannot be converted to 'CoreArray'"),
-])
-def test_argument_errors(call, message):
-    with pytest.raises(TypeError, match="^" + re.escape(message) + "$"):
-        call()
-
-
-@pytest.mark.parametrize("shape", [[-1], [2**64]])
-def test_size_out_of_range_is_overflow_without_prefix(shape):
-    with pytest.raises(OverflowError) as info:
-        CoreArray.zeros(shape)
-    assert "argument" not in str(info.value)
-
-
-def test_keyword_arguments_work_like_positional():
-    a = CoreArray.zeros(shape=[2, 2])
-    assert a.shape == [2, 2]
-    b = CoreArray(shape=[2], data=[1, 2])
-    assert b.to_list() == [1.0, 2.0]
-    assert CoreArray.arange(start=0, stop=3, step=None).to_list() == [0.0, 1.0, 2.0]
+    assert (out.returncode, out.stdout.split(), out.stderr) == (0, ["1", "1"], "")
 
 
 def test_panic_is_a_base_exception_with_location_on_stderr():
@@ -126,3 +45,115 @@ def test_panic_is_a_base_exception_with_location_on_stderr():
     assert out.returncode == 0, out.stderr
     assert out.stdout.strip() == "pyo3_runtime PanicException Invalid layout for aligned allocation"
     assert "panicked at" in out.stderr and "Invalid layout for aligned allocation" in out.stderr
+
+
+# ---- enumerations --------------------------------------------------------------------------
+
+@pytest.mark.parametrize("obj, text, value, itemsize", [
+    (DType.Float32, "DType.Float32", 0, 4), (DType.Float64, "DType.Float64", 1, 8),
+    (DType.Int32, "DType.Int32", 2, 4), (DType.Int64, "DType.Int64", 3, 8),
+    (DType.Bool, "DType.Bool", 4, 1),
+    (RngAlgorithm.PCG64, "RngAlgorithm.PCG64", 0, None),
+    (RngAlgorithm.Xoshiro256PP, "RngAlgorithm.Xoshiro256PP", 1, None),
+])
+def test_enum_text_int_and_itemsize(obj, text, value, itemsize):
+    assert (repr(obj), str(obj), int(obj), obj == value) == (text, text, value, True)
+    assert getattr(obj, "itemsize", None) == itemsize
+
+
+def test_enum_instances_are_shared_and_compare_without_hash_or_order():
+    assert CoreArray.zeros([2], DType.Int64).dtype is DType.Int64
+    assert not (DType.Int64 != DType.Int64) and DType.Int32 != DType.Int64
+    assert not (DType.Float32 == 256) and not (DType.Float32 == "Float32")
+    with pytest.raises(TypeError):
+        DType.Int32 < DType.Int64
+    with pytest.raises(TypeError):
+        hash(DType.Int32)
+
+
+@pytest.mark.parametrize("cls", [DType, RngAlgorithm, GroupBy])
+def test_classes_without_constructor_cannot_be_instantiated(cls):
+    with pytest.raises(TypeError, match=re.escape(
+            f"cannot create 'tessra._tessra_rust.{cls.__name__}' instances")):
+        cls()
+
+
+# ---- the argument parser and its converters --------------------------------------------------
+
+A = CoreArray.zeros([2])
+FRAME = DataFrame()
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: CoreArray.zeros(), "zeros() missing 1 required positional argument: 'shape'"),
+    (lambda: A.clip(), "clip() missing 2 required positional arguments: 'min_val' and 'max_val'"),
+    (lambda: CoreArray.zeros([1], None, 3),
+     "zeros() takes from 1 to 2 positional arguments but 3 were given"),
+    (lambda: A.mul(A, A), "mul() takes 1 positional argument but 2 were given"),
+    (lambda: DataFrame(1), "DataFrame() takes 0 positional arguments but 1 was given"),
+    (lambda: CoreArray.zeros([1], bogus=1), "zeros() got an unexpected keyword argument 'bogus'"),
+    (lambda: A.le(A, other=A), "le() got multiple values for argument 'other'"),
+    (lambda: A.sin(A), "CoreArray.sin() takes no arguments (1 given)"),
+    (lambda: A.sin(x=1), "CoreArray.sin() takes no keyword arguments"),
+    (lambda: CoreArray.zeros("ab"), "argument 'shape': Can't extract `str` to `Vec`"),
+    (lambda: CoreArray(5, [1]), "argument 'data': 'int' object cannot be converted to 'Sequence'"),
+    (lambda: CoreArray.zeros([1.5]),
+     "argument 'shape': 'float' object cannot be interpreted as an integer"),
+    (lambda: CoreArray.full([2], "x"), "argument 'value': must be real number, not str"),
+    (lambda: CoreArray.zeros([2], 3),
+     "argument 'dtype': 'int' object cannot be converted to 'DType'"),
+    (lambda: random_uniform_f32([3], 1, None),
+     "argument 'algo': 'NoneType' object cannot be converted to 'RngAlgorithm'"),
+    (lambda: A.add(1.0), "argument 'other': 'float' object cannot be converted to 'CoreArray'"),
+    (lambda: CoreArray.concatenate([A, 1]),
+     "argument 'arrays': 'int' object cannot be converted to 'CoreArray'"),
+    (lambda: Series(5, A), "argument 'name': 'int' object cannot be converted to 'PyString'"),
+    (lambda: FRAME.insert("a", 1), "argument 'series': 'int' object cannot be converted to 'Series'"),
+    (lambda: FRAME.rename(["a"]), "argument 'columns': 'list' object cannot be converted to 'PyDict'"),
+    (lambda: FRAME.sort_values("a", 1),
+     "argument 'ascending': 'int' object cannot be converted to 'PyBool'"),
+    (lambda: setattr(FRAME, "row_count", "1"),
+     "argument 'row_count': 'str' object cannot be interpreted as an integer"),
+])
+def test_argument_errors(call, message):
+    with pytest.raises(TypeError, match="^" + re.escape(message) + "$"):
+        call()
+
+
+# Errors other than TypeError pass through the converters without the argument's name.
+@pytest.mark.parametrize("call", [
+    lambda: CoreArray.zeros([-1]), lambda: CoreArray.zeros([2**64]),
+    lambda: A.pow(10**400), lambda: A.getitem(2**63), lambda: random_uniform_f32([1], -1),
+])
+def test_overflow_passes_without_the_argument_name(call):
+    with pytest.raises(OverflowError) as info:
+        call()
+    assert "argument" not in str(info.value)
+
+
+def test_keyword_arguments_work_like_positional():
+    assert CoreArray(shape=[2], data=[1, 2]).to_list() == [1.0, 2.0]
+    assert CoreArray.arange(start=0, stop=3, step=None).to_list() == [0.0, 1.0, 2.0]
+    assert A.eq(other=A).to_list() == [1.0, 1.0]
+
+
+@pytest.mark.parametrize("obj, signature, doc", [
+    (CoreArray, "(data, shape)", None),
+    (CoreArray.zeros, "(shape, dtype=None)", "Create a array filled with zeros."),
+    (CoreArray.full_like, "($self, value)", None),
+    (CoreArray.neg, "($self)", "Element-wise negation: -self"),
+    (CoreArray.rint, "($self)", ""),
+    (CoreArray.add, "($self, other)", "Element-wise addition: self + other → new CoreArray"),
+    (CoreArray.clip, "($self, min_val, max_val)", ""),
+    (CoreArray.pow, "($self, exponent)", "Element-wise power: self^exponent (scalar)"),
+    (Series, "(name, data, index=None)", None),
+    (Series.head, "($self, n)", None),
+    (DataFrame, "()", None),
+    (DataFrame.sort_values, "($self, col_name, ascending)", None),
+    (DataFrame.groupby, "($self, by)", None),
+    (GroupBy.sum, "($self)", None),
+])
+def test_signatures_and_docs(obj, signature, doc):
+    assert obj.__text_signature__ == signature
+    if doc is not None:
+        assert (obj.__doc__ or "") == doc

@@ -4,28 +4,11 @@
 #include <cstdint>
 #include <limits>
 
-#include "array/construct.hpp"
 #include "array/core_array.hpp"
 #include "util/float_text.hpp"
 #include "util/panic.hpp"
 
 using namespace tessra;
-
-TEST(FloatText, PositionalAndExponentForms) {
-    struct Case {
-        float v;
-        const char* text;
-    };
-    const Case cases[] = {
-        {1.0f, "1.0"},         {0.1f, "0.1"},           {-0.0f, "-0.0"},     {0.0f, "0.0"},
-        {123456.78f, "123456.78"}, {0.0001f, "0.0001"}, {1e-5f, "1e-5"},     {1.5e-5f, "1.5e-5"},
-        {1e16f, "1e16"},       {-2.5e20f, "-2.5e20"},   {1e15f, "1000000000000000.0"},
-        {16777216.0f, "16777216.0"}, {3.4028235e38f, "3.4028235e38"},
-        {std::numeric_limits<float>::denorm_min(), "1e-45"},
-        {NAN, "NaN"},          {INFINITY, "inf"},       {-INFINITY, "-inf"},
-    };
-    for (const Case& c : cases) EXPECT_EQ(float_text(c.v), c.text) << c.text;
-}
 
 TEST(FloatText, RoundTripsEveryExponent) {
     for (int e = -149; e < 128; ++e) {
@@ -52,29 +35,13 @@ TEST(AlignedBuffer, OversizeIsAnInvariantFailure) {
     EXPECT_THROW(zeroed(Shape{uint64_t{1} << 32, uint64_t{1} << 32}), Panic);  // count overflows
 }
 
-TEST(CoreArray, StridesAndCloneKeepLayout) {
-    CoreArray a = zeroed({2, 3, 4});
-    EXPECT_EQ(a.strides, (Shape{48, 16, 4}));
-    CoreArray b = zeroed({2, 2}, DType::Bool);
-    EXPECT_EQ(b.strides, (Shape{2, 1}));
-    EXPECT_EQ(b.data.size(), 4u);
-    for (const CoreArray* src : {&a, &b}) {
-        CoreArray c = core_array_clone(*src);
-        EXPECT_EQ(c.shape, src->shape);
-        EXPECT_EQ(c.strides, src->strides);
-        EXPECT_NE(c.data.data(), src->data.data());
+TEST(CoreArray, CloneKeepsLayoutInNewStorage) {
+    for (const CoreArray& src :
+         {zeroed({2, 3, 4}), zeroed({2, 2}, DType::Bool), zeroed({0, 3}), zeroed({})}) {
+        CoreArray c = core_array_clone(src);
+        EXPECT_EQ(c.shape, src.shape);
+        EXPECT_EQ(c.strides, src.strides);
+        EXPECT_EQ(c.data.size(), src.data.size());
+        EXPECT_TRUE(c.data.data() == nullptr || c.data.data() != src.data.data());
     }
-    CoreArray empty = zeroed({0, 3});
-    EXPECT_EQ(core_array_clone(empty).strides, (Shape{12, 4}));
-    EXPECT_TRUE(core_array_clone(zeroed({})).shape.empty());
-}
-
-TEST(Construct, LinspaceUsesSinglePrecisionSteps) {
-    CoreArray a = linspace(0.0, 1.0, 5);
-    const float want[] = {0.0f, 0.25f, 0.5f, 0.75f, 1.0f};
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(a.f32()[i], want[i]);
-    // The last value is step * (n-1) + start, not forced to stop.
-    CoreArray b = linspace(0.1, 0.7, 7);
-    const float step = (0.7f - 0.1f) / 6.0f;
-    EXPECT_EQ(b.f32()[6], step * 6.0f + 0.1f);
 }
