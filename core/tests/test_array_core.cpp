@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "array/core_array.hpp"
@@ -44,4 +45,16 @@ TEST(CoreArray, CloneKeepsLayoutInNewStorage) {
         EXPECT_EQ(c.data.size(), src.data.size());
         EXPECT_TRUE(c.data.data() == nullptr || c.data.data() != src.data.data());
     }
+}
+
+TEST(AlignedBuffer, ReusedLargeStorageStillComesBackZeroed) {
+    constexpr uint64_t size = uint64_t{40} << 20;
+    for (int round = 0; round < 3; ++round) {
+        AlignedBuffer dirty = AlignedBuffer::uninit(size);
+        std::memset(dirty.data(), 0xAB, size);
+    }
+    AlignedBuffer z = AlignedBuffer::zeroed(size);
+    for (uint64_t i = 0; i < size; i += 4093) ASSERT_EQ(z.data()[i], std::byte{0}) << i;
+    AlignedBuffer again = AlignedBuffer::uninit(size);  // may reuse a dirty mapping: must be usable
+    std::memset(again.data(), 1, size);
 }

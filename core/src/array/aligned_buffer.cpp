@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <cstdlib>
+#include <mutex>
 #include <new>
 
 #include "util/panic.hpp"
@@ -26,17 +27,71 @@ std::byte* heap_allocate(uint64_t size, bool zero) {
 }
 
 void heap_free(std::byte* p) { std::free(reinterpret_cast<void**>(p)[-1]); }
+
+// Kernel mappings are whole 2 MiB units, so the length is known from the size alone.
+constexpr uint64_t kMapUnit = uint64_t{2} << 20;
+uint64_t map_length(uint64_t size) { return (size + kMapUnit - 1) & ~(kMapUnit - 1); }
+
+// The last few large mappings freed, kept for the next buffer of the same length that will be
+// overwritten anyway: its pages are already faulted in, where a fresh mapping pays a fault and
+// a kernel zero-fill per page. Zero-filled requests still take fresh (already zero) pages.
+class MappingCache {
+public:
+    std::byte* take(uint64_t length) {
+        std::lock_guard lock(mutex_);
+        for (int i = 0; i < count_; ++i)
+            if (entries_[i].length == length) {
+                std::byte* p = entries_[i].ptr;
+                entries_[i] = entries_[--count_];
+                return p;
+            }
+        return nullptr;
+    }
+    bool keep(std::byte* p, uint64_t length) {
+        if (length > kMaxLength) return false;
+        std::lock_guard lock(mutex_);
+        if (count_ == kEntries) return false;
+        entries_[count_++] = {p, length};
+        return true;
+    }
+
+private:
+    static constexpr int kEntries = 2;
+    static constexpr uint64_t kMaxLength = uint64_t{256} << 20;
+    struct Entry {
+        std::byte* ptr;
+        uint64_t length;
+    };
+    std::mutex mutex_;
+    Entry entries_[kEntries] = {};
+    int count_ = 0;
+};
+
+MappingCache& mapping_cache() {
+    static MappingCache* cache = new MappingCache();  // never torn down: buffers outlive exit
+    return *cache;
+}
+
+std::byte* map_allocate(uint64_t size, bool zero) {
+    const uint64_t length = map_length(size);
+    if (!zero)
+        if (std::byte* p = mapping_cache().take(length)) return p;
+    void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    madvise(p, length, MADV_HUGEPAGE);
+    return static_cast<std::byte*>(p);
+}
+
+void map_free(std::byte* p, uint64_t size) {
+    const uint64_t length = map_length(size);
+    if (!mapping_cache().keep(p, length)) munmap(p, length);
+}
 }  // namespace
 
 AlignedBuffer AlignedBuffer::allocate(uint64_t size, bool zero) {
     if (size == 0) return {};
     if (size > kMaxSize) panic("Invalid layout for aligned allocation");
-    if (size >= kMmapThreshold) {
-        void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) throw std::bad_alloc();
-        madvise(p, size, MADV_HUGEPAGE);
-        return {size, static_cast<std::byte*>(p)};
-    }
+    if (size >= kMmapThreshold) return {size, map_allocate(size, zero)};
     return {size, heap_allocate(size, zero)};
 }
 
@@ -57,7 +112,7 @@ AlignedBuffer& AlignedBuffer::operator=(AlignedBuffer&& o) noexcept {
 void AlignedBuffer::release() noexcept {
     if (ptr_ == nullptr || size_ == 0) return;
     if (size_ >= kMmapThreshold)
-        munmap(ptr_, size_);
+        map_free(ptr_, size_);
     else
         heap_free(ptr_);
     ptr_ = nullptr;
