@@ -17,18 +17,6 @@ namespace tessra {
 
 namespace {
 
-// Moves each item left past every item whose key is strictly greater (stable).
-template <class T, class Key>
-void insertion_sort(T* v, size_t n, Key key) {
-    for (size_t i = 1; i < n; ++i) {
-        const T item = v[i];
-        const uint32_t k = key(item);
-        size_t j = i;
-        for (; j > 0 && k < key(v[j - 1]); --j) v[j] = v[j - 1];
-        v[j] = item;
-    }
-}
-
 // Stable LSD radix sort by a 32-bit key, 8 bits a pass. The plan counts every digit in one
 // read, so a digit every key shares is never scattered.
 struct RadixPlan {

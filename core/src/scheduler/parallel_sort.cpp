@@ -70,16 +70,6 @@ private:
     size_t count_;
 };
 
-void insertion_sort(uint32_t* v, size_t n) {
-    for (size_t i = 1; i < n; ++i) {
-        const uint32_t item = v[i];
-        const uint32_t k = key_of(item);
-        size_t j = i;
-        for (; j > 0 && k < key_of(v[j - 1]); --j) v[j] = v[j - 1];
-        v[j] = item;
-    }
-}
-
 void count_all(const uint32_t* v, size_t n, const Digits& digits, Counts& c) {
     std::fill_n(c.begin(), digits.counters, 0);
     for (size_t i = 0; i < n; ++i) {
@@ -97,7 +87,7 @@ bool separates(const Counts& totals, const Digits& digits, int d, size_t n) {
 // Sorts v[0 .. n) (values sharing their top bits) on the calling thread; scratch has n slots.
 void sort_low_serial(uint32_t* v, uint32_t* scratch, size_t n) {
     if (n <= kInsertionMax) {
-        insertion_sort(v, n);
+        insertion_sort(v, n, key_of);
         return;
     }
     const Digits& digits = n <= kNarrowMax ? kNarrow : kWide;

@@ -18,6 +18,18 @@ inline uint32_t float_order_key(float x) {
     return u ^ (static_cast<uint32_t>(static_cast<int32_t>(u) >> 31) | 0x80000000u);
 }
 
+// Moves each item left past every item whose key is strictly greater (stable).
+template <class T, class Key>
+void insertion_sort(T* v, size_t n, Key key) {
+    for (size_t i = 1; i < n; ++i) {
+        const T item = v[i];
+        const uint32_t k = key(item);
+        size_t j = i;
+        for (; j > 0 && k < key(v[j - 1]); --j) v[j] = v[j - 1];
+        v[j] = item;
+    }
+}
+
 }  // namespace tessra
 
 namespace tessra::pool {
