@@ -238,21 +238,15 @@ Result<DataFrame> read_csv_frame(const std::string& path) {
     if (!read) return read.error();
     CsvColumns& csv = read.value();
     const size_t n = csv.headers.size();
-    // Moving the values into aligned arrays is page-fault bound: columns go side by side.
-    std::vector<std::optional<CoreArray>> values(n);
-    auto move_column = [&](size_t i) {
-        values[i] = std::move(from_vec({csv.rows}, std::move(csv.columns[i]))).value();
-    };
-    if (csv.rows * n >= (uint64_t{1} << 18))
-        pool::parallel_tasks(n, move_column);
-    else
-        for (size_t i = 0; i < n; ++i) move_column(i);
     DataFrame df;
     df.row_count = n == 0 ? 0 : csv.rows;
     df.columns.reserve(n);
-    for (size_t i = 0; i < n; ++i)
-        df.columns.insert_or_assign(csv.headers[i],
-                                    Series{csv.headers[i], std::move(*values[i]), Labels::range(csv.rows)});
+    for (size_t i = 0; i < n; ++i) {
+        CoreArray values =
+            from_buffer({csv.rows}, std::move(csv.columns[i]).take(), csv.rows).value();
+        df.columns.insert_or_assign(
+            csv.headers[i], Series{csv.headers[i], std::move(values), Labels::range(csv.rows)});
+    }
     return df;
 }
 

@@ -47,14 +47,8 @@ Result<CsvColumns> read_csv_columns(const std::string& path) {
     csv::ParsedCsv& p = parsed.value();
     CsvColumns out;
     out.rows = p.rows;
-    out.columns.resize(p.headers.size());
-    auto size_column = [&](size_t b, size_t e) {
-        for (size_t i = b; i < e; ++i) out.columns[i].resize(p.rows);
-    };
-    if (p.rows * p.headers.size() < kParallelCopy)
-        size_column(0, out.columns.size());
-    else
-        pool::parallel_for(out.columns.size(), 1, size_column);
+    out.columns.reserve(p.headers.size());
+    for (size_t i = 0; i < p.headers.size(); ++i) out.columns.emplace_back(p.rows);
     gather(p, [&](size_t i) { return out.columns[i].data(); });
     out.headers = std::move(p.headers);
     return out;

@@ -181,18 +181,19 @@ float parse_general(const char* b, const char* e) noexcept {
 
 #if defined(__SSE2__)
 
+// The last k of 8 bytes, the first byte being the lowest.
+constexpr uint64_t kKeep[9] = {0,
+                               0xFF00000000000000u,
+                               0xFFFF000000000000u,
+                               0xFFFFFF0000000000u,
+                               0xFFFFFFFF00000000u,
+                               0xFFFFFFFFFF000000u,
+                               0xFFFFFFFFFFFF0000u,
+                               0xFFFFFFFFFFFFFF00u,
+                               0xFFFFFFFFFFFFFFFFu};
+
 // The n digits (n <= 19) just before z as a number. Reads the 24 bytes before z.
 inline uint64_t digits_before(const char* z, int n) {
-    // The last k of 8 bytes, the first byte being the lowest.
-    static constexpr uint64_t kKeep[9] = {0,
-                                          0xFF00000000000000u,
-                                          0xFFFF000000000000u,
-                                          0xFFFFFF0000000000u,
-                                          0xFFFFFFFF00000000u,
-                                          0xFFFFFFFFFF000000u,
-                                          0xFFFFFFFFFFFF0000u,
-                                          0xFFFFFFFFFFFFFF00u,
-                                          0xFFFFFFFFFFFFFFFFu};
     auto word = [&](int offset, int count) {  // the last `count` of the 8 bytes at z - offset
         uint64_t keep = kKeep[count > 8 ? 8 : count];
         uint64_t x = load8(z - offset);
@@ -238,9 +239,20 @@ inline bool plain_decimal(const char* p, size_t len, uint32_t digit, uint32_t po
     if ((digit | point) != low_bits(len) || (point & (point - 1)) != 0 || digit == 0) return false;
     int int_digits = point ? __builtin_ctz(point) : static_cast<int>(len);
     int frac_digits = point ? static_cast<int>(len) - int_digits - 1 : 0;
-    if (int_digits + frac_digits > 19) return false;
-    uint64_t w = digits_before(p + int_digits, int_digits);
-    if (frac_digits) w = w * kPow10Int[frac_digits] + digits_before(p + len, frac_digits);
+    int digits = int_digits + frac_digits;
+    uint64_t w;
+    if (len <= 8) {
+        // The cell in one word: the integer digits move up over the point.
+        uint64_t x = load8(p + len - 8);
+        uint64_t frac = kKeep[frac_digits];
+        x = (x & frac) | ((point ? x << 8 : x) & ~frac);
+        uint64_t keep = kKeep[digits];
+        w = eight_digit_value((x & keep) | (0x3030303030303030u & ~keep));
+    } else {
+        if (digits > 19) return false;
+        w = digits_before(p + int_digits, int_digits);
+        if (frac_digits) w = w * kPow10Int[frac_digits] + digits_before(p + len, frac_digits);
+    }
     return decimal_to_f32(w, -frac_digits, out);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 #include "dataframe/csv_number.hpp"
@@ -112,7 +113,7 @@ struct HeaderSink {
 class ChunkColumns {
 public:
     void reset(float* share, size_t floats, size_t n) {
-        own_.reset();
+        own_ = AlignedBuffer();
         data_ = share;
         n_ = n;
         capacity_ = floats / n;
@@ -128,18 +129,18 @@ public:
     size_t stride() const { return capacity_; }
     const float* data() const { return data_; }
     // Hands over the storage of its own, if any, to outlive the chunk.
-    void keep_storage(std::vector<std::unique_ptr<float[]>>& storage) {
-        if (own_) storage.push_back(std::move(own_));
+    void keep_storage(std::vector<AlignedBuffer>& storage) {
+        if (own_.size()) storage.push_back(std::move(own_));
     }
 
 private:
     void grow() {
         size_t more = std::max<size_t>(capacity_ * 2, 64);
-        auto grown = std::make_unique_for_overwrite<float[]>(more * n_);
+        auto grown = AlignedBuffer::uninit(more * n_ * sizeof(float));
         for (size_t i = 0; i < n_; ++i)
-            std::memcpy(grown.get() + i * more, data_ + i * capacity_, rows_ * sizeof(float));
+            std::memcpy(grown.as<float>() + i * more, data_ + i * capacity_, rows_ * sizeof(float));
         own_ = std::move(grown);
-        data_ = own_.get();
+        data_ = own_.as<float>();
         capacity_ = more;
     }
 
@@ -147,7 +148,7 @@ private:
     size_t n_ = 1;
     size_t capacity_ = 0;
     size_t rows_ = 0;
-    std::unique_ptr<float[]> own_;
+    AlignedBuffer own_;
 };
 
 struct RowSink {
@@ -332,9 +333,11 @@ Result<ParsedCsv> parse_csv_file(const std::string& path) {
         const size_t count = plan_chunks(data, pos, size, chunks);
         size_t floats = 0;
         for (size_t k = 0; k < count; ++k) floats += share_of(chunks[k], n);
-        // Only the pages written are ever mapped, so generous shares cost little.
-        auto store = std::make_unique_for_overwrite<float[]>(floats);
-        float* share = store.get();
+        // Only the pages written are ever mapped, so generous shares cost little; the
+        // allocator's large mappings take huge pages and are reused from call to call, which
+        // spares most page faults.
+        auto store = AlignedBuffer::uninit(floats * sizeof(float));
+        float* share = store.as<float>();
         for (size_t k = 0; k < count; ++k) {
             chunks[k].values.reset(share, share_of(chunks[k], n), n);
             share += share_of(chunks[k], n);

@@ -2,10 +2,10 @@
 // A CSV file parsed into pieces of Float32 columns, before they are put together.
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "array/aligned_buffer.hpp"
 #include "util/error.hpp"
 
 namespace tessra::csv {
@@ -21,7 +21,7 @@ struct ParsedCsv {
     std::vector<std::string> headers;
     std::vector<ColumnPiece> pieces;  // in file order
     uint64_t rows = 0;
-    std::vector<std::unique_ptr<float[]>> storage;  // what the pieces point into
+    std::vector<AlignedBuffer> storage;  // what the pieces point into
 };
 
 // Reads and parses the file at `path`, with the error texts of read_csv_columns.
