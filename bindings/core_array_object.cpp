@@ -152,12 +152,7 @@ PyTypeObject* core_array_type_object() {
         static PyType_Spec spec = {"tessra._tessra_rust.CoreArray",
                                    static_cast<int>(sizeof(CoreArrayObject)), 0,
                                    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots};
-        PyObject* t = PyType_FromSpec(&spec);
-        if (t == nullptr) {
-            PyErr_Clear();
-            panic("failed to create the class object of CoreArray");
-        }
-        return reinterpret_cast<PyTypeObject*>(t);
+        return make_type(spec, "CoreArray");
     }();
     return type;
 }

@@ -200,12 +200,7 @@ PyTypeObject* dataframe_type_object() {
         static PyType_Spec spec = {"tessra._tessra_rust.DataFrame",
                                    static_cast<int>(sizeof(DataFrameObject)), 0, Py_TPFLAGS_DEFAULT,
                                    slots};
-        PyObject* t = PyType_FromSpec(&spec);
-        if (t == nullptr) {
-            PyErr_Clear();
-            panic("failed to create the class object of DataFrame");
-        }
-        return reinterpret_cast<PyTypeObject*>(t);
+        return make_type(spec, "DataFrame");
     }();
     return type;
 }

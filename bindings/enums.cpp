@@ -109,12 +109,8 @@ EnumInfo& rng_info() {
 
 // Builds the class and its shared instances, set as class attributes.
 PyTypeObject* build(const EnumInfo& info, PyObject** instances) {
-    PyObject* type = PyType_FromSpec(info.spec);
-    if (type == nullptr) {
-        PyErr_Clear();
-        panic(std::string("failed to create the class object of ") + info.name);
-    }
-    auto* tp = reinterpret_cast<PyTypeObject*>(type);
+    PyTypeObject* tp = make_type(*info.spec, info.name);
+    auto* type = reinterpret_cast<PyObject*>(tp);
     for (int v = 0; v < info.count; ++v) {
         PyObject* obj = tp->tp_alloc(tp, 0);
         if (obj == nullptr || PyObject_SetAttrString(type, info.names[v], obj) < 0) {

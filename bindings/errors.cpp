@@ -1,5 +1,7 @@
 #include "errors.hpp"
 
+#include <string>
+
 namespace tessra::py {
 
 void set_error(const Error& e) {
@@ -22,6 +24,15 @@ PyObject* panic_exception_type() {
         "The exception raised when an internal invariant of the native code fails.",
         PyExc_BaseException, nullptr);
     return type;
+}
+
+PyTypeObject* make_type(PyType_Spec& spec, const char* name) {
+    PyObject* type = PyType_FromSpec(&spec);
+    if (type == nullptr) {
+        PyErr_Clear();
+        panic(std::string("failed to create the class object of ") + name);
+    }
+    return reinterpret_cast<PyTypeObject*>(type);
 }
 
 void raise_panic(const char* message) {

@@ -36,6 +36,9 @@ inline void check_status(int rc) {
     if (rc < 0) throw PyErrSet{};
 }
 
+// Builds a class object from its spec; a class that cannot be built is an invariant failure.
+PyTypeObject* make_type(PyType_Spec& spec, const char* name);
+
 template <class R, class F>
 R guard_as(R failure, F&& body) noexcept {
     try {

@@ -53,12 +53,7 @@ void add_groupby_methods(MethodTable& t) {
 
 PyTypeObject* groupby_type_object() {
     static PyTypeObject* type = [] {
-        PyObject* t = PyType_FromSpec(&kSpec);
-        if (t == nullptr) {
-            PyErr_Clear();
-            panic("failed to create the class object of GroupBy");
-        }
-        return reinterpret_cast<PyTypeObject*>(t);
+        return make_type(kSpec, "GroupBy");
     }();
     return type;
 }

@@ -213,12 +213,7 @@ PyType_Spec kSpec = {"tessra._tessra_rust.Series", static_cast<int>(sizeof(Serie
 
 PyTypeObject* series_type_object() {
     static PyTypeObject* type = [] {
-        PyObject* t = PyType_FromSpec(&kSpec);
-        if (t == nullptr) {
-            PyErr_Clear();
-            panic("failed to create the class object of Series");
-        }
-        return reinterpret_cast<PyTypeObject*>(t);
+        return make_type(kSpec, "Series");
     }();
     return type;
 }
