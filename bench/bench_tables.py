@@ -5,7 +5,7 @@ import tempfile
 import numpy as np
 import pandas as pd
 
-from harness import compare
+from harness import compare_peers
 from tessra import CoreArray, DataFrame, DType, Series, read_csv
 
 
@@ -37,21 +37,79 @@ def _csv_file(directory, rows=1_000_000, cols=6):
     return path
 
 
+def _optional(module):
+    """A benchmark-only peer (`make bench` installs them), or None where it is missing."""
+    try:
+        return __import__(module)
+    except ImportError:
+        return None
+
+
+pl = _optional("polars")
+duckdb = _optional("duckdb")
+pa_csv = None
+if _optional("pyarrow"):
+    import pyarrow as pa
+    import pyarrow.csv as pa_csv
+
+
+def _arrow(relation):
+    """The query's result as an Arrow table (the method's name changed between releases)."""
+    fetch = getattr(relation, "to_arrow_table", None) or relation.arrow
+    return fetch()
+
+
+def _duck(pdf):
+    """A connection holding pdf as its own native table `t`."""
+    con = duckdb.connect()
+    con.register("src", pdf)
+    con.execute("CREATE TABLE t AS SELECT * FROM src")
+    con.unregister("src")
+    return con
+
+
+def _peers(pdf, pandas_fn, polars_fn, duck_sql):
+    peers = {"pandas": pandas_fn}
+    if pl:
+        pldf = pl.from_pandas(pdf)
+        peers["polars"] = lambda: polars_fn(pldf)
+    if duckdb:
+        con = _duck(pdf)
+        peers["duckdb"] = lambda: _arrow(con.sql(duck_sql))
+    return peers
+
+
 def run():
     with tempfile.TemporaryDirectory() as tmp:
         path = _csv_file(tmp)
-        compare("read_csv 1M x 6", lambda: read_csv(path),
-                lambda: pd.read_csv(path, dtype=np.float32), ref="pandas", repeat=5)
+        names = [f"c{i}" for i in range(6)]
+        peers = {"pandas": lambda: pd.read_csv(path, dtype=np.float32)}
+        if pa_csv:
+            opts = pa_csv.ConvertOptions(column_types={c: pa.float32() for c in names})
+            peers["pyarrow.csv"] = lambda: pa_csv.read_csv(path, convert_options=opts)
+        if pl:
+            peers["polars"] = lambda: pl.read_csv(path, schema_overrides={c: pl.Float32 for c in names})
+        if duckdb:
+            con = duckdb.connect()
+            cols = ", ".join(f"'{c}': 'FLOAT'" for c in names)
+            sql = f"SELECT * FROM read_csv('{path}', header=true, columns={{{cols}}})"
+            peers["duckdb"] = lambda: _arrow(con.sql(sql))
+        compare_peers("read_csv 1M x 6", lambda: read_csv(path), peers, repeat=5)
 
     df, pdf = _frames(10_000_000, 1)
-    compare("groupby(key).sum() 10M x 4, 1000 keys", lambda: df.groupby("key").sum(),
-            lambda: pdf.groupby("key").sum(), ref="pandas", repeat=5)
-    compare("groupby(key).mean() 10M x 4, 1000 keys", lambda: df.groupby("key").mean(),
-            lambda: pdf.groupby("key").mean(), ref="pandas", repeat=5)
-    compare("filter_eq 10M", lambda: df.filter_eq("key", 7.0),
-            lambda: pdf[pdf["key"] == np.float32(7.0)], ref="pandas")
-    del df, pdf
+    values = ["v0", "v1", "v2", "v3"]
+    for agg in ("sum", "mean"):
+        sql = f"SELECT key, {', '.join(f'{agg}({v}) AS {v}' for v in values)} FROM t GROUP BY key ORDER BY key"
+        peers = _peers(pdf, lambda: getattr(pdf.groupby("key"), agg)(),
+                       lambda d: getattr(d.group_by("key"), agg)().sort("key"), sql)
+        compare_peers(f"groupby(key).{agg}() 10M x 4, 1000 keys", lambda: getattr(df.groupby("key"), agg)(),
+                      peers, repeat=5)
+    peers = _peers(pdf, lambda: pdf[pdf["key"] == np.float32(7.0)],
+                   lambda d: d.filter(pl.col("key") == 7.0), "SELECT * FROM t WHERE key = 7.0")
+    compare_peers("filter_eq 10M x 5", lambda: df.filter_eq("key", 7.0), peers)
+    del df, pdf, peers
 
     df, pdf = _frames(1_000_000, 2)
-    compare("sort_values 1M", lambda: df.sort_values("v0", True),
-            lambda: pdf.sort_values("v0"), ref="pandas")
+    peers = _peers(pdf, lambda: pdf.sort_values("v0", kind="stable"),
+                   lambda d: d.sort("v0", maintain_order=True), "SELECT * FROM t ORDER BY v0")
+    compare_peers("sort_values 1M x 5", lambda: df.sort_values("v0", True), peers)

@@ -49,3 +49,31 @@ def compare(name, tessra_fn, ref_fn, ref="numpy", repeat=7, extra=""):
     print(f"{name}: tessra/{ref} {ratio:.2f}{tail}")
     sys.stdout.flush()
     return ratio
+
+
+def compare_peers(name, tessra_fn, peers, repeat=7):
+    """Times tessra and each available peer in alternating rounds (so machine noise falls on all
+    of them alike) and prints one `NAME: tessra/PEER RATIO` line per peer; returns the ratios."""
+    if _only and not any(p in name for p in _only):
+        return {}
+    fns = {"tessra": tessra_fn, **{p: f for p, f in peers.items() if f is not None}}
+    for fn in fns.values():
+        fn()  # warm-up (first-touch, lazy pools)
+    number = max(_calls_per_run(fn) for fn in fns.values())
+    times = {p: [] for p in fns}
+    for _ in range(repeat):
+        for p, fn in fns.items():
+            start = time.perf_counter()
+            for _ in range(number):
+                fn()
+            times[p].append((time.perf_counter() - start) / number)
+    t = statistics.median(times["tessra"])
+    ratios = {}
+    for p in fns:
+        if p == "tessra":
+            continue
+        r = statistics.median(times[p])
+        ratios[p] = t / r
+        print(f"{name}: tessra/{p} {ratios[p]:.2f}  ({t * 1e3:.2f} ms vs {r * 1e3:.2f} ms)")
+    sys.stdout.flush()
+    return ratios
