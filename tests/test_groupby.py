@@ -64,3 +64,20 @@ def test_sums_follow_row_order_exactly(n, distinct):
 def test_nan_keys_do_not_fail():
     s = frame(k=[2.0, float("nan"), 1.0, float("nan")] * 10, v=[1.0] * 40).groupby("k").sum()
     assert col(s, "k")[:2] == [1.0, 2.0] and col(s, "v") == [10.0, 10.0, 20.0]
+
+
+@pytest.mark.parametrize("dtype", [DType.Float32, DType.Int32])
+def test_many_keys_across_chunks(dtype):
+    rng = np.random.default_rng(5)
+    n = 1_200_000
+    keys = rng.integers(-60_000, 60_000, n)
+    values = (rng.standard_normal(n) * 100).astype(np.float32)
+    g = frame(k=(keys.astype(np.float32 if dtype == DType.Float32 else np.int32), dtype),
+              v=(values, DType.Float32)).groupby("k")
+    unique, inverse, counts = np.unique(keys, return_inverse=True, return_counts=True)
+    sums = np.zeros(len(unique), np.float32)
+    np.add.at(sums, inverse, values)  # unbuffered: row order, float32 accumulation
+    s = g.sum()
+    assert np.array_equal(np.array(col(s, "k"), np.float32), unique.astype(np.float32))
+    assert np.array_equal(np.array(col(s, "v"), np.float32), sums)
+    assert np.array_equal(np.array(col(g.mean(), "v"), np.float32), sums / counts.astype(np.float32))

@@ -35,6 +35,8 @@ uint64_t map_length(uint64_t size) { return (size + kMapUnit - 1) & ~(kMapUnit -
 // The last few large mappings freed, kept for the next buffer of the same length that will be
 // overwritten anyway: its pages are already faulted in, where a fresh mapping pays a fault and
 // a kernel zero-fill per page. Zero-filled requests still take fresh (already zero) pages.
+// Enough are kept for a whole frame's columns to come back; the byte budget bounds what an idle
+// process holds.
 class MappingCache {
 public:
     std::byte* take(uint64_t length) {
@@ -42,22 +44,23 @@ public:
         for (int i = 0; i < count_; ++i)
             if (entries_[i].length == length) {
                 std::byte* p = entries_[i].ptr;
+                bytes_ -= length;
                 entries_[i] = entries_[--count_];
                 return p;
             }
         return nullptr;
     }
     bool keep(std::byte* p, uint64_t length) {
-        if (length > kMaxLength) return false;
         std::lock_guard lock(mutex_);
-        if (count_ == kEntries) return false;
+        if (count_ == kEntries || bytes_ + length > kBudget) return false;
         entries_[count_++] = {p, length};
+        bytes_ += length;
         return true;
     }
 
 private:
-    static constexpr int kEntries = 2;
-    static constexpr uint64_t kMaxLength = uint64_t{256} << 20;
+    static constexpr int kEntries = 16;
+    static constexpr uint64_t kBudget = uint64_t{512} << 20;
     struct Entry {
         std::byte* ptr;
         uint64_t length;
@@ -65,6 +68,7 @@ private:
     std::mutex mutex_;
     Entry entries_[kEntries] = {};
     int count_ = 0;
+    uint64_t bytes_ = 0;
 };
 
 MappingCache& mapping_cache() {

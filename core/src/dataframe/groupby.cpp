@@ -14,23 +14,66 @@ namespace tessra {
 
 namespace {
 
+// Key -> group number, for the per-row pass: open addressing with the pair in one word keeps
+// a probe to one load, where a general map's lookup costs several times that per row.
+class KeyNumbers {
+public:
+    // The number of `key`, filing it as `next` when it is new (then fresh is set).
+    uint32_t find_or_add(uint32_t key, uint32_t next, bool& fresh) {
+        for (uint64_t i = slot_of(key);; i = (i + 1) & mask_) {
+            const uint64_t s = slots_[i];
+            if (s == 0) {
+                slots_[i] = (uint64_t{next} + 1) << 32 | key;
+                fresh = true;
+                if (++size_ * 2 > slots_.size()) grow();
+                return next;
+            }
+            if (static_cast<uint32_t>(s) == key) {
+                fresh = false;
+                return static_cast<uint32_t>((s >> 32) - 1);
+            }
+        }
+    }
+
+private:
+    uint64_t slot_of(uint32_t key) const { return (key * 0x9E3779B97F4A7C15ull) >> shift_; }
+    void grow() {
+        std::vector<uint64_t> old = std::move(slots_);
+        slots_.assign(old.size() * 2, 0);
+        mask_ = slots_.size() - 1;
+        --shift_;
+        for (uint64_t s : old)
+            if (s != 0) {
+                uint64_t i = slot_of(static_cast<uint32_t>(s));
+                while (slots_[i] != 0) i = (i + 1) & mask_;
+                slots_[i] = s;
+            }
+    }
+
+    std::vector<uint64_t> slots_ = std::vector<uint64_t>(kStart, 0);  // (number + 1) << 32 | key; 0 empty
+    uint64_t mask_ = kStart - 1;
+    int shift_ = 64 - std::countr_zero(kStart);
+    uint64_t size_ = 0;
+    static constexpr uint64_t kStart = 1024;
+};
+
 // Numbers the distinct keys of keys[b, e) in order of first occurrence: writes the local
 // number of each row to codes[b, e) and appends each new key and its row count.
 void number_keys(const uint32_t* keys, uint64_t b, uint64_t e, uint32_t* codes,
                  std::vector<uint32_t>& distinct, std::vector<uint64_t>& counts) {
-    absl::flat_hash_map<uint32_t, uint32_t> number;
+    KeyNumbers number;
     uint32_t last_key = 0, last_code = 0;
     bool have_last = false;
     for (uint64_t i = b; i < e; ++i) {
         const uint32_t k = keys[i];
         if (!have_last || k != last_key) {
-            auto [it, fresh] = number.try_emplace(k, static_cast<uint32_t>(distinct.size()));
+            bool fresh;
+            last_code = number.find_or_add(k, static_cast<uint32_t>(distinct.size()), fresh);
             if (fresh) {
                 distinct.push_back(k);
                 counts.push_back(0);
             }
             last_key = k;
-            last_code = it->second;
             have_last = true;
         }
         codes[i] = last_code;
@@ -43,10 +86,12 @@ void number_keys(const uint32_t* keys, uint64_t b, uint64_t e, uint32_t* codes,
 Groups group_keys(const uint32_t* keys, uint64_t n, Groups::Kind kind) {
     Groups g;
     g.kind = kind;
-    g.codes.resize(n);
+    g.rows = n;
+    g.codes = AlignedBuffer::uninit(n * sizeof(uint32_t));
+    uint32_t* codes = g.codes.as<uint32_t>();
     constexpr uint64_t kMinChunk = uint64_t{1} << 18;
     if (n <= kMinChunk) {
-        number_keys(keys, 0, n, g.codes.data(), g.keys, g.counts);
+        number_keys(keys, 0, n, codes, g.keys, g.counts);
         return g;
     }
     const uint64_t threads = pool::thread_count();
@@ -57,8 +102,7 @@ Groups group_keys(const uint32_t* keys, uint64_t n, Groups::Kind kind) {
     std::vector<std::vector<uint32_t>> distinct(chunks);
     std::vector<std::vector<uint64_t>> counts(chunks);
     pool::parallel_tasks(chunks, [&](size_t c) {
-        number_keys(keys, c * chunk, std::min(n, (c + 1) * chunk), g.codes.data(), distinct[c],
-                    counts[c]);
+        number_keys(keys, c * chunk, std::min(n, (c + 1) * chunk), codes, distinct[c], counts[c]);
     });
     absl::flat_hash_map<uint32_t, uint32_t> number;
     std::vector<std::vector<uint32_t>> renumber(chunks);
@@ -78,7 +122,6 @@ Groups group_keys(const uint32_t* keys, uint64_t n, Groups::Kind kind) {
     pool::parallel_tasks(chunks - 1, [&](size_t t) {
         const uint64_t c = t + 1;
         const uint32_t* map = renumber[c].data();
-        uint32_t* codes = g.codes.data();
         for (uint64_t i = c * chunk, e = std::min(n, (c + 1) * chunk); i < e; ++i) codes[i] = map[codes[i]];
     });
     return g;
@@ -107,7 +150,7 @@ Result<DataFrame> aggregate(const GroupBy& gb, bool mean) {
     if (groups.kind == Groups::Kind::None) return runtime_error("No groups found");
     const bool int_keys = groups.kind == Groups::Kind::Int;
     const uint64_t g = groups.keys.size();
-    const uint64_t rows = groups.codes.size();
+    const uint64_t rows = groups.rows;
     const std::vector<uint64_t> order = stable_order(groups.keys.data(), g, int_keys);
 
     std::vector<const ColumnMap::Entry*> columns;
@@ -133,7 +176,7 @@ Result<DataFrame> aggregate(const GroupBy& gb, bool mean) {
             return;
         } else {
             std::vector<float> acc(g, 0.0f);
-            const uint32_t* codes = groups.codes.data();
+            const uint32_t* codes = groups.codes.as<uint32_t>();
             if (src.dtype == DType::Float32) {
                 const float* v = src.f32();
                 for (uint64_t i = 0; i < rows; ++i) acc[codes[i]] += v[i];

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "array/aligned_buffer.hpp"
 #include "dataframe/core.hpp"
 #include "util/error.hpp"
 
@@ -18,7 +19,8 @@ struct Groups {
     Kind kind = Kind::None;
     std::vector<uint32_t> keys;    // per group
     std::vector<uint64_t> counts;  // rows per group
-    std::vector<uint32_t> codes;   // group of each element of the key column
+    uint64_t rows = 0;             // elements of the key column
+    AlignedBuffer codes;           // group of each element of the key column (uint32_t)
 };
 
 // Groups of n 32-bit keys.
