@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "array/aligned_buffer.hpp"
-#include "dataframe/core.hpp"
+#include "dataframe/frame.hpp"
 #include "util/error.hpp"
 
 namespace tessra {
