@@ -122,6 +122,17 @@ def test_filter_eq(dtype, values, value, rows):
         len(rows), [float(r) for r in rows], [str(r) for r in rows])
 
 
+@pytest.mark.parametrize("dtype", [DType.Float32, DType.Int32])
+def test_filter_eq_finds_matches_at_every_boundary(dtype):
+    n = 3 * 65536 + 37  # several scan chunks and a tail shorter than a block
+    keys = np.arange(n) % 5 + 10
+    hits = [0, 63, 64, 127, 65535, 65536, 131071, n - 38, n - 37, n - 1]
+    keys[hits] = 7
+    out = frame(k=(keys, dtype), v=(np.arange(n), DType.Int32)).filter_eq("k", 7.0)
+    assert out.get_column("v").index == [str(r) for r in hits]
+    assert out.get_column("v").data.to_list() == [float(r) for r in hits]
+
+
 def test_filter_eq_keeps_float_bits_of_other_columns():
     df = frame(k=[1, 2, 1], v=Series("v", f32_bits(0x7FC00001, 0, 0x80000000)))
     assert bits_of(df.filter_eq("k", 1).get_column("v")) == [0x7FC00001, 0x80000000]

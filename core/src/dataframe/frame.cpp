@@ -188,17 +188,28 @@ int32_t saturating_i32(float v) {
     return static_cast<int32_t>(v);
 }
 
-// Ascending positions i < n where match(i), found in parallel chunks.
-template <class Match>
-std::vector<uint64_t> select_positions(uint64_t n, Match match) {
+// Ascending positions i < n where v[i] == target, found in parallel chunks. Matches are
+// usually rare, so each block is first tested as a whole with a branch-free loop the
+// compiler turns into vector compares; only blocks holding a match are walked one by one.
+template <class T>
+std::vector<uint64_t> positions_equal(const T* v, uint64_t n, T target) {
     constexpr uint64_t kChunk = uint64_t{1} << 16;
+    constexpr uint64_t kBlock = 64;
     const uint64_t chunks = (n + kChunk - 1) / kChunk;
     std::vector<std::vector<uint64_t>> found(chunks);
     pool::parallel_tasks(chunks, [&](size_t c) {
         const uint64_t b = c * kChunk, e = std::min(n, b + kChunk);
         std::vector<uint64_t>& out = found[c];
-        for (uint64_t i = b; i < e; ++i)
-            if (match(i)) out.push_back(i);
+        uint64_t i = b;
+        for (; i + kBlock <= e; i += kBlock) {
+            unsigned hits = 0;
+            for (uint64_t j = 0; j < kBlock; ++j) hits |= v[i + j] == target;
+            if (hits)
+                for (uint64_t j = i; j < i + kBlock; ++j)
+                    if (v[j] == target) out.push_back(j);
+        }
+        for (; i < e; ++i)
+            if (v[i] == target) out.push_back(i);
     });
     size_t total = 0;
     for (const auto& f : found) total += f.size();
@@ -217,12 +228,9 @@ Result<DataFrame> frame_filter_eq(const DataFrame& df, const std::string& col_na
     const uint64_t n = k.element_count();
     std::vector<uint64_t> positions;
     if (k.dtype == DType::Float32) {
-        const float* v = k.f32();
-        positions = select_positions(n, [&](uint64_t i) { return v[i] == value; });
+        positions = positions_equal(k.f32(), n, value);
     } else if (k.dtype == DType::Int32) {
-        const int32_t* v = k.data.as<int32_t>();
-        const int32_t target = saturating_i32(value);
-        positions = select_positions(n, [&](uint64_t i) { return v[i] == target; });
+        positions = positions_equal(k.data.as<int32_t>(), n, saturating_i32(value));
     }
     const uint64_t bound = positions.empty() ? 0 : positions.back() + 1;
     return rebuild_frame(df, Rows::list(std::move(positions), bound));
