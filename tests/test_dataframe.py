@@ -152,6 +152,37 @@ def test_sort_values_matches_a_stable_argsort(n, dtype):
     assert col(df.sort_values("k", np.bool_(False)), "v") == [float(i) for i in order[::-1]]
 
 
+@pytest.mark.parametrize("dtype, spread", [(DType.Float32, 2.0**20), (DType.Int32, 40), (DType.Int32, 2**31)])
+def test_sort_values_of_large_frames_is_stable(dtype, spread):
+    n = 300_001
+    rng = np.random.default_rng(3)
+    keys = rng.uniform(-spread, spread, n)
+    if dtype == DType.Float32:
+        keys = keys.astype(np.float32)
+        keys[::7] = -0.0
+        keys[::11] = 0.0
+        keys[::13] = np.inf
+        keys[5::17] = -np.inf
+    else:
+        keys = np.clip(keys, -2**31, 2**31 - 1).astype(np.int32)
+    df = frame(k=(keys, dtype), v=(np.arange(n), DType.Int32))
+    order = np.argsort(np.asarray(keys, np.float64), kind="stable")
+    out = df.sort_values("k", True)
+    assert np.array_equal(np.array(col(out, "v")), order)
+    assert out.get_column("k").index == [str(i) for i in order]
+
+
+def test_rebuilt_columns_keep_their_own_labels():
+    df = frame(k=[3.0, 1.0, 2.0],
+               a=Series("a", CoreArray([10, 11, 12, 13, 14], [5])).tail(3),
+               b=Series("b", CoreArray([4, 5, 6], [3]), ["x", "y", "z"]),
+               c=Series("c", CoreArray([4, 5, 6], [3]), ["x", "y", "z"]))
+    out = df.sort_values("k", True)
+    assert [out.get_column(c).index for c in "kabc"] == [
+        ["1", "2", "0"], ["3", "4", "2"], ["y", "z", "x"], ["y", "z", "x"]]
+    assert [col(out, c) for c in "ab"] == [[13.0, 14.0, 12.0], [5.0, 6.0, 4.0]]
+
+
 def test_sort_values_places_nan_without_failing():
     keys = [3.0, float("nan"), 1.0, float("nan"), 2.0] * 10
     got = col(frame(k=keys).sort_values("k", True), "k")

@@ -16,7 +16,7 @@ Labels::Labels(std::vector<std::string> texts) : kind_(Kind::Texts), texts_(std:
 uint64_t Labels::size() const {
     switch (kind_) {
         case Kind::Range: return count_;
-        case Kind::Numbers: return numbers_.size();
+        case Kind::Numbers: return numbers_->size();
         case Kind::Texts: return texts_.size();
     }
     return 0;
@@ -25,7 +25,7 @@ uint64_t Labels::size() const {
 std::string Labels::text(uint64_t i) const {
     switch (kind_) {
         case Kind::Range: return std::to_string(start_ + i);
-        case Kind::Numbers: return std::to_string(numbers_[i]);
+        case Kind::Numbers: return std::to_string((*numbers_)[i]);
         case Kind::Texts: return texts_[i];
     }
     return {};
@@ -45,7 +45,8 @@ Labels Labels::slice(uint64_t begin, uint64_t end) const {
         case Kind::Numbers: {
             Labels l;
             l.kind_ = Kind::Numbers;
-            l.numbers_.assign(numbers_.begin() + begin, numbers_.begin() + end);
+            l.numbers_ = std::make_shared<const std::vector<uint64_t>>(
+                numbers_->begin() + static_cast<ptrdiff_t>(begin), numbers_->begin() + static_cast<ptrdiff_t>(end));
             return l;
         }
         case Kind::Texts:
@@ -62,11 +63,9 @@ Labels Labels::gather(std::span<const uint64_t> positions) const {
         for (uint64_t p : positions) out.push_back(texts_[p]);
         return Labels(std::move(out));
     }
-    Labels l;
-    l.kind_ = Kind::Numbers;
-    l.numbers_.resize(k);
-    uint64_t* out = l.numbers_.data();
-    const uint64_t* nums = numbers_.data();
+    auto numbers = std::make_shared<std::vector<uint64_t>>(k);
+    uint64_t* out = numbers->data();
+    const uint64_t* nums = kind_ == Kind::Numbers ? numbers_->data() : nullptr;
     const bool is_range = kind_ == Kind::Range;
     const uint64_t start = start_;
     pool::parallel_for(k, 1 << 16, [&](size_t b, size_t e) {
@@ -75,7 +74,20 @@ Labels Labels::gather(std::span<const uint64_t> positions) const {
         else
             for (size_t i = b; i < e; ++i) out[i] = nums[positions[i]];
     });
+    Labels l;
+    l.kind_ = Kind::Numbers;
+    l.numbers_ = std::move(numbers);
     return l;
+}
+
+bool Labels::same_as(const Labels& o) const {
+    if (kind_ != o.kind_) return false;
+    switch (kind_) {
+        case Kind::Range: return start_ == o.start_ && count_ == o.count_;
+        case Kind::Numbers: return numbers_ == o.numbers_;
+        case Kind::Texts: return false;
+    }
+    return false;
 }
 
 }  // namespace tessra

@@ -3,6 +3,7 @@
 // those are kept as numbers (a range, or the numbers a selection picked) and turned into text
 // only when asked for; labels given by the user are kept as texts.
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -24,13 +25,16 @@ public:
     Labels slice(uint64_t begin, uint64_t end) const;
     // Labels at `positions`, in that order; the caller ensures every position < size().
     Labels gather(std::span<const uint64_t> positions) const;
+    // True when gather and slice give the same labels for both, known without reading them.
+    bool same_as(const Labels& o) const;
 
 private:
     enum class Kind : uint8_t { Range, Numbers, Texts };
     Kind kind_ = Kind::Range;
     uint64_t start_ = 0;
     uint64_t count_ = 0;
-    std::vector<uint64_t> numbers_;
+    // Never changed once made, so copies of a selection's labels share one list.
+    std::shared_ptr<const std::vector<uint64_t>> numbers_;
     std::vector<std::string> texts_;
 };
 

@@ -3,6 +3,7 @@
 // of source positions: Float32 values copied bit for bit, Int32 values converted to the
 // nearest float, any other type gives no values (so from_vec's length error when rows exist).
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,14 @@ struct Rows {
 // The rebuilt values as a one-dimensional Float32 array of shape [rows.size()]. A Float32 or
 // Int32 source holding fewer than `rows.bound` elements is a ValueError naming `key`.
 Result<CoreArray> gather_values(const std::string& key, const CoreArray& src, const Rows& rows);
+
+// Writes rows.size() rebuilt values of each source to the matching destination; every source
+// is Float32 or Int32 and holds at least rows.bound elements.
+void gather_columns(std::span<const CoreArray* const> srcs, std::span<float* const> dsts,
+                    const Rows& rows);
+
+// The labels at `rows`; `src` holds at least rows.bound labels.
+Labels gather_labels(const Labels& src, const Rows& rows);
 
 // The rebuilt column filed under `key`: the source's own name and its labels at the same
 // positions (a label list shorter than `rows.bound` is a ValueError).

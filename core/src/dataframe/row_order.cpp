@@ -3,9 +3,15 @@
 #include <algorithm>
 #include <array>
 
+#include "scheduler/pool.hpp"
+#include "sort/packed_sort.hpp"
+
 namespace tessra {
 
 namespace {
+
+constexpr uint64_t kParallelOrderMin = 100'000;
+constexpr size_t kGrain = size_t{1} << 16;
 
 // An unsigned key whose order is the wanted order of the values.
 inline uint32_t order_key(uint32_t bits, bool int_keys) {
@@ -46,6 +52,18 @@ std::vector<uint64_t> stable_order(const uint32_t* keys, uint64_t n, bool int_ke
         for (uint64_t i = 0; i < n; ++i) out[i] = i;
         std::stable_sort(out.begin(), out.end(), [&](uint64_t a, uint64_t b) {
             return order_key(keys[a], int_keys) < order_key(keys[b], int_keys);
+        });
+        return out;
+    }
+    if (n > kParallelOrderMin) {
+        // Packed items in a scratch half, sorted across the pool, positions unpacked in place.
+        std::vector<uint64_t> scratch(n);
+        pool::parallel_for(n, kGrain, [&](size_t b, size_t e) {
+            for (size_t i = b; i < e; ++i) out[i] = uint64_t{order_key(keys[i], int_keys)} << 32 | i;
+        });
+        const uint64_t* sorted = parallel_sort_by_high_word(out.data(), scratch.data(), n);
+        pool::parallel_for(n, kGrain, [&](size_t b, size_t e) {
+            for (size_t i = b; i < e; ++i) out[i] = sorted[i] & 0xFFFFFFFFu;
         });
         return out;
     }
