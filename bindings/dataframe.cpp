@@ -20,8 +20,7 @@ PyObject* frame_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 PyObject* frame_repr_slot(PyObject* self) {
     return guard([&] {
         SharedFrame f(as_frame(self));
-        std::string text = frame_repr(*f);
-        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+        return new_str(frame_repr(*f));
     });
 }
 
@@ -30,20 +29,10 @@ PyObject* frame_repr_slot(PyObject* self) {
 PyObject* get_columns(PyObject* self, void*) {
     return guard([&] {
         SharedFrame f(as_frame(self));
-        PyObject* dict = check(PyDict_New());
-        for (const auto& [key, series] : f->columns) {
-            PyObject* k = PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size()));
-            PyObject* v = nullptr;
-            if (k != nullptr) v = guard([&] { return wrap(clone_series(series)); });
-            int rc = k && v ? PyDict_SetItem(dict, k, v) : -1;
-            Py_XDECREF(k);
-            Py_XDECREF(v);
-            if (rc < 0) {
-                Py_DECREF(dict);
-                throw PyErrSet{};
-            }
-        }
-        return dict;
+        Ref dict = Ref::steal(PyDict_New());
+        for (const auto& [key, series] : f->columns)
+            dict_set(dict.get(), Ref::steal(new_str(key)), Ref::steal(wrap(clone_series(series))));
+        return dict.release();
     });
 }
 

@@ -45,6 +45,12 @@ def test_new_frame_and_insert():
     (lambda df: df.sort_values("zz", True), KeyError, "Column zz not found"),
     (lambda df: df.rename({"a": "c", "zz": "d"}), KeyError, "Column zz not found"),
     (lambda df: df.groupby("zz"), KeyError, "Column zz not found for groupby"),
+    # A quoted name is quoted whole, past any NUL in it.
+    (lambda df: df.get_column("a\0zz"), KeyError, "Column a\0zz not found"),
+    (lambda df: df.filter_eq("a\0zz", 1.0), KeyError, "Column a\0zz not found"),
+    (lambda df: df.sort_values("\0zz", True), KeyError, "Column \0zz not found"),
+    (lambda df: df.rename({"a\0": "c"}), KeyError, "Column a\0 not found"),
+    (lambda df: df.groupby("a\0zz"), KeyError, "Column a\0zz not found for groupby"),
     (lambda df: df.rename({"a": 1}), TypeError,
      "argument 'columns': 'int' object cannot be converted to 'PyString'"),
     (lambda df: setattr(df, "columns", {"a": 1}), TypeError,
@@ -187,6 +193,8 @@ INT64_COLUMN = lambda: frame(a=[1, 2, 3], w=([1, 2, 3], DType.Int64))
     (SHORT_COLUMN, lambda df: df.sort_values("a", True), "Column a has 3 values for 7 rows"),
     (SHORT_VALUES, lambda df: df.filter_eq("k", 1), "Column v has 1 values for 3 rows"),
     (SHORT_VALUES, lambda df: df.groupby("k").sum(), "Column v has 1 values for 3 rows"),
+    (lambda: with_rows(DataFrame(), 2, **{"v\0w": [5]}), lambda df: df.iloc(None, None),
+     "Column v\0w has 1 values for 2 rows"),
     (short_labels, lambda df: df.sort_values("a", True), "Column a has 1 labels for 3 rows"),
     # Columns of other types are read as no values at all.
     (INT64_COLUMN, lambda df: df.iloc(0, 2), "Data length 0 does not match shape [2] (expected 2)"),

@@ -131,6 +131,51 @@ def test_overflow_passes_without_the_argument_name(call):
     assert "argument" not in str(info.value)
 
 
+class HugeLen:
+    """A sequence whose __len__ claims far more items than it yields."""
+
+    def __init__(self, *items):
+        self.items = items
+
+    def __len__(self):
+        return 2**62
+
+    def __getitem__(self, i):
+        return self.items[i]
+
+
+@pytest.mark.parametrize("call, expected", [
+    (lambda: CoreArray(HugeLen(1.0, 2, 3.5), [3]).to_list(), [1.0, 2.0, 3.5]),
+    (lambda: CoreArray.zeros(HugeLen(1, 2, 3)).shape, [1, 2, 3]),
+    (lambda: Series("s", CoreArray([1, 2, 3], [3]), HugeLen("x", "y", "z")).index, ["x", "y", "z"]),
+    (lambda: CoreArray.concatenate(HugeLen(A, A)).shape, [4]),
+])
+def test_len_of_a_sequence_is_only_a_hint(call, expected):
+    assert call() == expected
+
+
+# Freed memory is poisoned in the child, so reading an item after its own conversion dropped the
+# caller's last reference to it crashes there.
+def test_items_stay_alive_while_their_conversion_empties_the_list():
+    out = run_python(
+        "import warnings\n"
+        "from tessra import CoreArray\n"
+        "warnings.simplefilter('ignore')\n"
+        "class F(float): pass\n"
+        "class Clears:\n"
+        "    def __init__(self, owner): self.owner = owner\n"
+        "    def __float__(self):\n"
+        "        self.owner.clear()\n"
+        "        return F(2.5)\n"
+        "class L(list): pass\n"
+        "for kind in (list, L):\n"
+        "    items = kind()\n"
+        "    items += [Clears(items), 7.0]\n"
+        "    print(CoreArray(items, [1]).to_list())\n",
+        env={"PYTHONMALLOC": "debug"})
+    assert (out.returncode, out.stdout.split("\n"), out.stderr) == (0, ["[2.5]", "[2.5]", ""], "")
+
+
 def test_keyword_arguments_work_like_positional():
     assert CoreArray(shape=[2], data=[1, 2]).to_list() == [1.0, 2.0]
     assert CoreArray.arange(start=0, stop=3, step=None).to_list() == [0.0, 1.0, 2.0]

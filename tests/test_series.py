@@ -112,6 +112,18 @@ def test_unique_and_value_counts():
     assert sorted(nan.values()) == [1, 2] and all(math.isnan(k) for k in nan)
 
 
+# -0.0 and 0.0 are one dict key: their counts add up under the zero met first.
+@pytest.mark.parametrize("values, zeros, first_sign", [
+    ([-0.0, 0.0, 0.0, 1.0], 3, -1.0),
+    ([1.0, 0.0, -0.0, -0.0, 1.0], 3, 1.0),
+    ([0.0, 1.0, 0.0], 2, 1.0),
+])
+def test_value_counts_adds_equal_keys_under_the_first_met(values, zeros, first_sign):
+    vc = Series("z", CoreArray(values, [len(values)])).value_counts()
+    assert vc == {0.0: zeros, 1.0: len(values) - zeros}
+    assert [math.copysign(1.0, k) for k in vc if k == 0] == [first_sign]
+
+
 def test_setters_replace_one_field():
     s = Series("a", CoreArray([1, 2], [2]))
     s.name = "b"
@@ -143,13 +155,13 @@ def test_properties_have_no_deleter(cls, prop):
         delattr(obj, prop)
 
 
-@pytest.mark.parametrize("labels, call, message", [
-    (["a", "b"], lambda s: s.head(3), "Series s has 2 labels for 5 values"),
-    (["a", "b"], lambda s: s.head(None), "Series s has 2 labels for 5 values"),
-    (["a"], lambda s: s.tail(3), "Series s has 1 labels for 5 values"),
+@pytest.mark.parametrize("name, labels, call, message", [
+    ("s", ["a", "b"], lambda s: s.head(3), "Series s has 2 labels for 5 values"),
+    ("s", ["a", "b"], lambda s: s.head(None), "Series s has 2 labels for 5 values"),
+    ("s\0t", ["a"], lambda s: s.tail(3), "Series s\0t has 1 labels for 5 values"),
 ])
-def test_window_past_the_labels_is_an_error(labels, call, message):
-    s = Series("s", CoreArray(range(5), [5]))
+def test_window_past_the_labels_is_an_error(name, labels, call, message):
+    s = Series(name, CoreArray(range(5), [5]))
     s.index = labels
     with raises(ValueError, message):
         call(s)
