@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "util/panic.hpp"
 
 namespace tessra::py {
+
+// The parser's and converters' messages are texts Python callers match on; the parser's follow
+// CPython's own wording.
 
 namespace {
 
@@ -62,19 +66,23 @@ void Args::bind(PyObject* const* args, Py_ssize_t nargs) {
 }
 
 void Args::bind_keyword(PyObject* key, PyObject* value) {
-    const char* name = PyUnicode_Check(key) ? PyUnicode_AsUTF8(key) : nullptr;
-    if (name == nullptr) {
-        PyErr_Clear();
-        raise_type_error(std::string(fname_) + "() keywords must be strings");
-    }
-    for (size_t i = 0; i < params_.size(); ++i) {
-        if (std::strcmp(params_[i].name, name) != 0) continue;
-        if (values_[i] != nullptr)
-            raise_type_error(std::string(fname_) + "() got multiple values for argument '" + name + "'");
+    if (!PyUnicode_Check(key)) raise_type_error(std::string(fname_) + "() keywords must be strings");
+    // Compared and quoted whole: a keyword with a NUL in it is not the parameter before the NUL.
+    Py_ssize_t len = 0;
+    const char* name = PyUnicode_AsUTF8AndSize(key, &len);
+    if (name == nullptr) PyErr_Clear();  // not encodable, so it names no parameter
+    for (size_t i = 0; name != nullptr && i < params_.size(); ++i) {
+        if (std::string_view(params_[i].name) != std::string_view(name, static_cast<size_t>(len)))
+            continue;
+        if (values_[i] != nullptr) {
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%U'", fname_, key);
+            throw PyErrSet{};
+        }
         values_[i] = value;
         return;
     }
-    raise_type_error(std::string(fname_) + "() got an unexpected keyword argument '" + name + "'");
+    PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", fname_, key);
+    throw PyErrSet{};
 }
 
 void Args::finish() {
@@ -97,13 +105,11 @@ void prefix_type_error(const char* name) {
     PyErr_Fetch(&type, &value, &tb);
     PyErr_NormalizeException(&type, &value, &tb);
     PyObject* text = value ? PyObject_Str(value) : nullptr;
-    const char* msg = text ? PyUnicode_AsUTF8(text) : nullptr;
-    if (msg == nullptr) {
-        Py_XDECREF(text);
+    if (text == nullptr) {
         PyErr_Restore(type, value, tb);
         return;
     }
-    PyErr_Format(PyExc_TypeError, "argument '%s': %s", name, msg);
+    PyErr_Format(PyExc_TypeError, "argument '%s': %U", name, text);
     Py_DECREF(text);
     Py_XDECREF(type);
     Py_XDECREF(value);
@@ -167,7 +173,6 @@ std::string load_str(PyObject* o) {
 }
 
 void check_sequence(PyObject* o) {
-    // Both texts are the ones Python callers see and match on.
     if (PyUnicode_Check(o)) raise_type_error("Can't extract `str` to `Vec`");
     if (!PySequence_Check(o)) raise_cannot_convert(o, "Sequence");
 }

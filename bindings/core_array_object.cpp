@@ -74,6 +74,7 @@ PyGetSetDef kProperties[] = {
 PyObject* m_to_list(PyObject* self, PyObject*) {
     return guard([&] {
         SharedArray a(as_array(self));
+        // A text Python callers match on, like every message of the core.
         if (!a->is_f32()) throw type_error("to_list() currently only supports Float32");
         const float* v = a->f32();
         return new_list(a->element_count(), [&](size_t i) { return PyFloat_FromDouble(v[i]); });
@@ -128,7 +129,7 @@ PyTypeObject* core_array_type_object() {
             {Py_tp_methods, methods.data()},
             {0, nullptr},
         };
-        static PyType_Spec spec = {"tessra._tessra_rust.CoreArray",
+        static PyType_Spec spec = {TESSRA_CLASS_NAME("CoreArray"),
                                    static_cast<int>(sizeof(CoreArrayObject)), 0,
                                    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots};
         return make_type(spec, "CoreArray");

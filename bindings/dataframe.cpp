@@ -167,7 +167,7 @@ void add_dataframe_methods(MethodTable& t) {
                  "sort_values($self, col_name, ascending)\n--\n\n"});
 }
 
-void add_table_functions(FunctionTable& t) {
+void add_table_functions(MethodTable& t) {
     t.push_back({"read_csv", TESSRA_FASTCALL(f_read_csv), kArgsKw, "read_csv(path)\n--\n\n"});
 }
 
@@ -186,7 +186,7 @@ PyTypeObject* dataframe_type_object() {
             {Py_tp_methods, methods.data()},
             {0, nullptr},
         };
-        static PyType_Spec spec = {"tessra._tessra_rust.DataFrame",
+        static PyType_Spec spec = {TESSRA_CLASS_NAME("DataFrame"),
                                    static_cast<int>(sizeof(DataFrameObject)), 0, Py_TPFLAGS_DEFAULT,
                                    slots};
         return make_type(spec, "DataFrame");

@@ -94,8 +94,8 @@ PyType_Slot kRngSlots[] = {
 };
 
 constexpr unsigned kEnumFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION;
-PyType_Spec kDTypeSpec = {"tessra._tessra_rust.DType", sizeof(EnumObject), 0, kEnumFlags, kDTypeSlots};
-PyType_Spec kRngSpec = {"tessra._tessra_rust.RngAlgorithm", sizeof(EnumObject), 0, kEnumFlags,
+PyType_Spec kDTypeSpec = {TESSRA_CLASS_NAME("DType"), sizeof(EnumObject), 0, kEnumFlags, kDTypeSlots};
+PyType_Spec kRngSpec = {TESSRA_CLASS_NAME("RngAlgorithm"), sizeof(EnumObject), 0, kEnumFlags,
                         kRngSlots};
 
 EnumInfo& dtype_info() {

@@ -25,6 +25,7 @@ void set_error(const Error& e) {
 }
 
 PyObject* panic_exception_type() {
+    // The class's module and name are what callers catch it by.
     static PyObject* type = PyErr_NewExceptionWithDoc(
         "pyo3_runtime.PanicException",
         "The exception raised when an internal invariant of the native code fails.",

@@ -27,12 +27,12 @@ constexpr const char* kFunctionOrder[] = {
     "analyse_workload", "sum_as_string", "random_uniform_f32", "random_normal_f32", "read_csv",
 };
 
-FunctionTable& functions() {
-    static FunctionTable table = [] {
-        FunctionTable all;
+MethodTable& functions() {
+    static MethodTable table = [] {
+        MethodTable all;
         add_random_functions(all);
         add_table_functions(all);
-        FunctionTable ordered;
+        MethodTable ordered;
         for (const char* name : kFunctionOrder)
             for (const PyMethodDef& def : all)
                 if (std::strcmp(def.ml_name, name) == 0) ordered.push_back(def);
@@ -110,10 +110,9 @@ PyModuleDef_Slot kSlots[] = {
 
 PyModuleDef kModule = {
     PyModuleDef_HEAD_INIT,
-    "_tessra_rust",
+    "_tessra_rust",  // the name Python imports; PyInit__tessra_rust below must match it
     "Native implementation of tessra.\n\n"
-    "This module exports its functions to Python through the binding layer. "
-    "All function signatures use raw addresses for zero-copy performance.",
+    "This module exports its functions and classes to Python through the binding layer.",
     0,
     nullptr,
     kSlots,

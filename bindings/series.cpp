@@ -15,6 +15,7 @@ Series load_series_copy(PyObject* o) {
 }
 
 int refuse_delete() {
+    // Text Python callers see, the same as for a built-in read-only property.
     PyErr_SetString(PyExc_AttributeError, "property has no deleter");
     return -1;
 }
@@ -170,7 +171,7 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kSpec = {"tessra._tessra_rust.Series", static_cast<int>(sizeof(SeriesObject)), 0,
+PyType_Spec kSpec = {TESSRA_CLASS_NAME("Series"), static_cast<int>(sizeof(SeriesObject)), 0,
                      Py_TPFLAGS_DEFAULT, kSlots};
 
 }  // namespace

@@ -84,6 +84,11 @@ A = CoreArray.zeros([2])
 FRAME = DataFrame()
 
 
+class BadIndex:
+    def __index__(self):
+        raise TypeError("bad\0index")
+
+
 @pytest.mark.parametrize("call, message", [
     (lambda: CoreArray.zeros(), "zeros() missing 1 required positional argument: 'shape'"),
     (lambda: A.clip(), "clip() missing 2 required positional arguments: 'min_val' and 'max_val'"),
@@ -93,6 +98,12 @@ FRAME = DataFrame()
     (lambda: DataFrame(1), "DataFrame() takes 0 positional arguments but 1 was given"),
     (lambda: CoreArray.zeros([1], bogus=1), "zeros() got an unexpected keyword argument 'bogus'"),
     (lambda: A.le(A, other=A), "le() got multiple values for argument 'other'"),
+    # A keyword is matched and quoted whole, NUL bytes included.
+    (lambda: CoreArray.zeros(**{"shape\0x": [1]}),
+     "zeros() got an unexpected keyword argument 'shape\0x'"),
+    (lambda: CoreArray.zeros([1], **{"dtype\0": None}),
+     "zeros() got an unexpected keyword argument 'dtype\0'"),
+    (lambda: CoreArray.zeros([BadIndex()]), "argument 'shape': bad\0index"),
     (lambda: A.sin(A), "CoreArray.sin() takes no arguments (1 given)"),
     (lambda: A.sin(x=1), "CoreArray.sin() takes no keyword arguments"),
     (lambda: CoreArray.zeros("ab"), "argument 'shape': Can't extract `str` to `Vec`"),
@@ -189,6 +200,11 @@ def test_keyword_arguments_work_like_positional():
     (CoreArray.neg, "($self)", "Element-wise negation: -self"),
     (CoreArray.rint, "($self)", ""),
     (CoreArray.add, "($self, other)", "Element-wise addition: self + other → new CoreArray"),
+    (CoreArray.eq, "($self, other)",
+     "Element-wise equality: self == other → Float32 CoreArray of 1.0 and 0.0"),
+    (CoreArray.reshape, "($self, new_shape)",
+     "Reshape the array: a new array holding a copy of the data in the new shape (same element "
+     "count)."),
     (CoreArray.clip, "($self, min_val, max_val)", ""),
     (CoreArray.pow, "($self, exponent)", "Element-wise power: self^exponent (scalar)"),
     (Series, "(name, data, index=None)", None),
