@@ -35,8 +35,7 @@ EnumInfo& info_of(PyObject* self) {
 
 PyObject* enum_repr(PyObject* self) {
     const EnumInfo& info = info_of(self);
-    std::string text = std::string(info.name) + "." + info.names[value_of(self)];
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    return PyUnicode_FromFormat("%s.%s", info.name, info.names[value_of(self)]);
 }
 
 PyObject* enum_int(PyObject* self) { return PyLong_FromLong(value_of(self)); }
