@@ -5,22 +5,7 @@ import pytest
 
 from tessra import CoreArray, DataFrame, DType, Series
 
-from test_series import bits_of, f32_bits, raises, typed
-
-
-def frame(**columns):
-    """A frame of columns given as Float32 lists, (values, DType) pairs or ready Series, inserted
-    in keyword order."""
-    df = DataFrame()
-    for key, c in columns.items():
-        if not isinstance(c, Series):
-            c = Series(key, typed(*c) if isinstance(c, tuple) else CoreArray(c, [len(c)]))
-        df.insert(key, c)
-    return df
-
-
-def col(df, key):
-    return df.get_column(key).data.to_list()
+from conftest import bits_of, col, f32_bits, frame, raises
 
 
 def test_new_frame_and_insert():
