@@ -5,7 +5,7 @@ import pytest
 
 from tessra import CoreArray, DataFrame, DType, Series
 
-from conftest import bits_of, col, f32_bits, frame, raises
+from conftest import bits_of, col, f32_bits, frame, raises, to_tessra
 
 
 def test_new_frame_and_insert():
@@ -130,6 +130,21 @@ def test_sort_values_matches_a_stable_argsort(n, dtype):
     order = np.argsort(np.asarray(keys, np.float64), kind="stable")
     assert col(df.sort_values("k", True), "v") == [float(i) for i in order]
     assert col(df.sort_values("k", np.bool_(False)), "v") == [float(i) for i in order[::-1]]
+
+
+def test_int32_columns_and_labels_through_sort_and_filter():
+    big = 2**24  # big + 1 has no float32 of its own
+    w = Series("w", to_tessra([big + 1, 7, big, -3], DType.Int32), ["a", "b", "c", "d"])
+    df = frame(k=[1, 0, 1, 1], w=w)
+    # An Int32 key sorts by integer value; its values come out as their nearest floats.
+    s = df.sort_values("w", True).get_column("w")
+    assert (s.dtype, s.data.to_list(), s.index) == (
+        "Float32", [-3.0, 7.0, float(big), float(big)], ["d", "b", "c", "a"])
+    # After the filter the keys are Float32 and tie: descending is the exact reverse.
+    out = df.filter_eq("k", 1).sort_values("w", False)
+    w, k = out.get_column("w"), out.get_column("k")
+    assert (w.data.to_list(), w.index, k.index) == (
+        [float(big), float(big), -3.0], ["c", "a", "d"], ["2", "0", "3"])
 
 
 def test_sort_values_places_nan_without_failing():
