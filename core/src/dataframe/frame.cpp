@@ -131,7 +131,7 @@ Result<DataFrame> rebuild_frame(const DataFrame& df, const Rows& rows) {
         }
         if (!same) made.emplace_back(&series.index, &put->index);
     }
-    gather_columns(srcs, dsts, rows);
+    if (!srcs.empty()) gather_columns(srcs, dsts, rows);
     return out;
 }
 
