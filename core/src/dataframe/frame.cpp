@@ -100,41 +100,6 @@ namespace {
 
 Error column_not_found(const std::string& name) { return key_error("Column " + name + " not found"); }
 
-// Every column rebuilt over `rows` under its own key; the new frame has rows.size() rows.
-// Errors are those of rebuild_column, column by column; the values of all columns are then
-// gathered in one pass, and columns whose labels are the same share the rebuilt ones.
-Result<DataFrame> rebuild_frame(const DataFrame& df, const Rows& rows) {
-    DataFrame out;
-    out.row_count = rows.size();
-    out.columns.reserve(df.columns.size());
-    std::vector<const CoreArray*> srcs;
-    std::vector<float*> dsts;
-    std::vector<std::pair<const Labels*, const Labels*>> made;  // source -> rebuilt
-    for (const auto& [key, series] : df.columns) {
-        const bool numeric = is_table_numeric(series.data.dtype);
-        if (numeric && series.data.element_count() < rows.bound)
-            return short_column(key, series.data.element_count(), rows.bound, "values");
-        Result<CoreArray> values = numeric ? Result<CoreArray>(uninit({rows.size()}))
-                                           : gather_values(key, series.data, rows);
-        if (!values) return values.error();
-        if (series.index.size() < rows.bound)
-            return short_column(key, series.index.size(), rows.bound, "labels");
-        const Labels* same = nullptr;
-        for (const auto& [from, to] : made)
-            if (from->same_as(series.index)) same = to;
-        Series col{series.name, std::move(values).value(), same ? *same : gather_labels(series.index, rows)};
-        out.columns.insert_or_assign(key, std::move(col));
-        Series* put = out.columns.find(key);
-        if (numeric) {
-            srcs.push_back(&series.data);
-            dsts.push_back(put->data.f32());
-        }
-        if (!same) made.emplace_back(&series.index, &put->index);
-    }
-    if (!srcs.empty()) gather_columns(srcs, dsts, rows);
-    return out;
-}
-
 }  // namespace
 
 // ---- in-place operations ------------------------------------------------------------------

@@ -59,16 +59,17 @@ void gather_columns(std::span<const CoreArray* const> srcs, std::span<float* con
     pool::parallel_for(k, std::max<size_t>(kGrain / std::max<size_t>(srcs.size(), 1), 4096), block);
 }
 
-Result<CoreArray> gather_values(const std::string& key, const CoreArray& src, const Rows& rows) {
+namespace {
+
+// The array a column's rebuilt values go to, or the column's error: a Float32 or Int32 source
+// too short for rows.bound, or a source of another type when rows are wanted (it gives no
+// values, so from_vec's length error).
+Result<CoreArray> values_for(const std::string& key, const CoreArray& src, const Rows& rows) {
     const uint64_t k = rows.size();
     if (!is_table_numeric(src.dtype)) return from_vec({k}, {});
     if (src.element_count() < rows.bound)
         return short_column(key, src.element_count(), rows.bound, "values");
-    CoreArray out = uninit({k});
-    const CoreArray* s = &src;
-    float* d = out.f32();
-    gather_columns({&s, 1}, {&d, 1}, rows);
-    return out;
+    return uninit({k});
 }
 
 Labels gather_labels(const Labels& src, const Rows& rows) {
@@ -77,11 +78,44 @@ Labels gather_labels(const Labels& src, const Rows& rows) {
                             : src.slice(rows.begin, rows.end);
 }
 
-Result<Series> rebuild_column(const std::string& key, const Series& src, const Rows& rows) {
-    Result<CoreArray> values = gather_values(key, src.data, rows);
-    if (!values) return values.error();
-    if (src.index.size() < rows.bound) return short_column(key, src.index.size(), rows.bound, "labels");
-    return Series{src.name, std::move(values).value(), gather_labels(src.index, rows)};
+}  // namespace
+
+Result<CoreArray> gather_values(const std::string& key, const CoreArray& src, const Rows& rows) {
+    Result<CoreArray> out = values_for(key, src, rows);
+    if (out && is_table_numeric(src.dtype)) {
+        const CoreArray* s = &src;
+        float* d = out.value().f32();
+        gather_columns({&s, 1}, {&d, 1}, rows);
+    }
+    return out;
+}
+
+Result<DataFrame> rebuild_frame(const DataFrame& df, const Rows& rows) {
+    DataFrame out;
+    out.row_count = rows.size();
+    out.columns.reserve(df.columns.size());
+    std::vector<const CoreArray*> srcs;
+    std::vector<float*> dsts;
+    std::vector<std::pair<const Labels*, const Labels*>> made;  // source -> rebuilt
+    for (const auto& [key, series] : df.columns) {
+        Result<CoreArray> values = values_for(key, series.data, rows);
+        if (!values) return values.error();
+        if (series.index.size() < rows.bound)
+            return short_column(key, series.index.size(), rows.bound, "labels");
+        const Labels* same = nullptr;
+        for (const auto& [from, to] : made)
+            if (from->same_as(series.index)) same = to;
+        Labels labels = same ? *same : gather_labels(series.index, rows);
+        out.columns.insert_or_assign(key, Series{series.name, std::move(values).value(), std::move(labels)});
+        Series* put = out.columns.find(key);  // the map was reserved: entries stay put
+        if (is_table_numeric(series.data.dtype)) {
+            srcs.push_back(&series.data);
+            dsts.push_back(put->data.f32());
+        }
+        if (!same) made.emplace_back(&series.index, &put->index);
+    }
+    if (!srcs.empty()) gather_columns(srcs, dsts, rows);
+    return out;
 }
 
 }  // namespace tessra

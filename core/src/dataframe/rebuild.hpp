@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "array/core_array.hpp"
+#include "dataframe/frame.hpp"
 #include "dataframe/series.hpp"
 #include "util/error.hpp"
 
@@ -37,12 +38,11 @@ Result<CoreArray> gather_values(const std::string& key, const CoreArray& src, co
 void gather_columns(std::span<const CoreArray* const> srcs, std::span<float* const> dsts,
                     const Rows& rows);
 
-// The labels at `rows`; `src` holds at least rows.bound labels.
-Labels gather_labels(const Labels& src, const Rows& rows);
-
-// The rebuilt column filed under `key`: the source's own name and its labels at the same
-// positions (a label list shorter than `rows.bound` is a ValueError).
-Result<Series> rebuild_column(const std::string& key, const Series& src, const Rows& rows);
+// Every column rebuilt over `rows` under its own key, keeping the source's own name, with its
+// labels at the same positions; the new frame has rows.size() rows. The first column, in map
+// order, that gather_values fails on or whose labels are shorter than `rows.bound` gives the
+// error. Columns whose labels are the same share one rebuilt list.
+Result<DataFrame> rebuild_frame(const DataFrame& df, const Rows& rows);
 
 // "Column {key} has {n} values for {rows} rows", the error of a column that a frame's
 // operation would read past.
