@@ -26,8 +26,8 @@ inline constexpr size_t kLibCallLoopMin = size_t{1} << 13;
 // Pieces per thread of element-wise loops: enough for stealing to even out a thread held up by
 // page faults or a shared core, no piece below a quarter of the loop minimum.
 inline constexpr size_t kPiecesPerThread = 16;
-// Rows per piece of gathers, filters and transposes (a cache miss per row, ~0.5 ns each):
-// bench_shape and bench_tables were flat from 2^15 to 2^17.
+// Rows per piece of gathers, filters and transposes: a row costs from ~1 ns (a filter) to
+// ~100 ns (a random gather), so a piece is at least ~60 us.
 inline constexpr size_t kRowChunk = size_t{1} << 16;
 // Floats per piece of contiguous copies (memcpy, ~0.1 ns per float).
 inline constexpr size_t kCopyChunk = size_t{1} << 18;
@@ -38,8 +38,8 @@ inline constexpr size_t kGroupChunk = size_t{1} << 18;
 inline constexpr size_t kColumnRowsMin = size_t{1} << 16;
 // Bytes from which the columns of a frame are copied side by side (4 MiB: ~0.5 ms of copying).
 inline constexpr size_t kFrameCopyMin = size_t{1} << 22;
-// CSV text per parse task (512 KiB, ~0.5 ms): parse tasks guess their start, and a wrong guess
-// costs one serial re-read of the chunk, so chunks are four per thread, not more.
+// CSV text per parse task (512 KiB, ~0.5 ms). Tasks guess where their records start and a wrong
+// guess costs a serial re-read, so there are four per thread: enough to even out, few guesses.
 inline constexpr size_t kCsvChunkMin = size_t{512} << 10;
 // File reads from which the bytes are read by several threads (8 MiB), in pieces of 4 MiB: one
 // piece is a few hundred microseconds from the page cache.
