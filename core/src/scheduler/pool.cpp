@@ -37,8 +37,8 @@ size_t settled_size() {
     return size;
 }
 
-Error thread_start_error(int code) {
-    return runtime_error(std::string("Failed to start a worker thread: ") + std::strerror(code));
+Error thread_start_error(const std::string& why) {
+    return runtime_error("Failed to start a worker thread: " + why);
 }
 
 // Address space a starting worker needs beside its stack (thread-local blocks, the library's
@@ -52,9 +52,14 @@ constexpr size_t kStartHeadroom = size_t{1} << 20;
 // stacks of the probe threads stay in the C library's cache for the workers that start next.
 int try_thread_starts(size_t count) {
     if (count == 0) return 0;
-    void* room = mmap(nullptr, count * kStartHeadroom, PROT_NONE,
-                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (room == MAP_FAILED) return ENOMEM;
+    struct Room {
+        size_t size;
+        void* p = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        ~Room() {
+            if (p != MAP_FAILED) munmap(p, size);
+        }
+    } room{count * kStartHeadroom};
+    if (room.p == MAP_FAILED) return ENOMEM;
     struct Gate {
         std::mutex m;
         std::condition_variable cv;
@@ -84,7 +89,6 @@ int try_thread_starts(size_t count) {
     }
     gate.cv.notify_all();
     for (pthread_t t : started) pthread_join(t, nullptr);
-    munmap(room, count * kStartHeadroom);
     return rc;
 }
 
@@ -95,7 +99,7 @@ tbb::task_arena& general_arena() {
     static tbb::task_arena* arena = [] {
         // More threads than cores only make the library warn and run fewer.
         const size_t threads = std::min(settled_size(), cores());
-        if (int rc = try_thread_starts(threads - 1)) throw thread_start_error(rc);
+        if (int rc = try_thread_starts(threads - 1)) throw thread_start_error(std::strerror(rc));
         auto* made = new tbb::task_arena(static_cast<int>(threads));  // kept for the process's life
         made->initialize();
         return made;
@@ -129,7 +133,7 @@ void run_tasks(size_t count, void (*call)(const void*, size_t), const void* cont
     } catch (const std::runtime_error& e) {
         // The library reports a worker it could not start with a plain runtime_error.
         if (typeid(e) != typeid(std::runtime_error)) throw;
-        throw runtime_error(std::string("Failed to start a worker thread: ") + e.what());
+        throw thread_start_error(e.what());
     }
 }
 
