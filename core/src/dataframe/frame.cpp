@@ -60,7 +60,7 @@ DataFrame clone_frame(const DataFrame& df) {
     // Every column's bytes are split into equal pieces copied on all threads at once: a few
     // wide columns would otherwise leave most cores idle, and the first touch of a fresh
     // page (the kernel's zero-fill) is spread over the threads with the copy.
-    constexpr uint64_t kPiece = uint64_t{1} << 21;
+    constexpr uint64_t kPiece = pool::kCopyChunk * sizeof(float);
     struct Piece {
         std::byte* dst;
         const std::byte* src;
@@ -81,13 +81,11 @@ DataFrame clone_frame(const DataFrame& df) {
             pieces.push_back({copy.data.data() + at, a.data.data() + at, std::min(kPiece, a.data.size() - at)});
         out.columns.insert_or_assign(key, Series{series.name, std::move(copy), series.index});
     }
-    auto copy = [&](size_t b, size_t e) {
+    uint64_t bytes = 0;
+    for (const Piece& piece : pieces) bytes += piece.bytes;
+    pool::parallel_for(pieces.size(), bytes < pool::kFrameCopyMin ? pieces.size() : 1, [&](size_t b, size_t e) {
         for (size_t i = b; i < e; ++i) std::memcpy(pieces[i].dst, pieces[i].src, pieces[i].bytes);
-    };
-    if (pieces.size() > 2)
-        pool::parallel_for(pieces.size(), 1, copy);
-    else
-        copy(0, pieces.size());
+    });
     return out;
 }
 
@@ -180,13 +178,11 @@ int32_t saturating_i32(float v) {
 // compiler turns into vector compares; only blocks holding a match are walked one by one.
 template <class T>
 std::vector<uint64_t> positions_equal(const T* v, uint64_t n, T target) {
-    constexpr uint64_t kChunk = uint64_t{1} << 16;
+    constexpr uint64_t kChunk = pool::kRowChunk;
     constexpr uint64_t kBlock = 64;
-    const uint64_t chunks = (n + kChunk - 1) / kChunk;
-    std::vector<std::vector<uint64_t>> found(chunks);
-    pool::parallel_tasks(chunks, [&](size_t c) {
-        const uint64_t b = c * kChunk, e = std::min(n, b + kChunk);
-        std::vector<uint64_t>& out = found[c];
+    std::vector<std::vector<uint64_t>> found((n + kChunk - 1) / kChunk);
+    pool::parallel_for(n, kChunk, [&](size_t b, size_t e) {
+        std::vector<uint64_t>& out = found[b / kChunk];
         uint64_t i = b;
         for (; i + kBlock <= e; i += kBlock) {
             unsigned hits = 0;

@@ -7,10 +7,6 @@
 
 namespace tessra {
 
-namespace {
-constexpr size_t kGrain = size_t{1} << 16;
-}
-
 Rows Rows::range(uint64_t begin, uint64_t end) {
     Rows r;
     r.begin = begin;
@@ -56,7 +52,7 @@ void gather_columns(std::span<const CoreArray* const> srcs, std::span<float* con
             }
         }
     };
-    pool::parallel_for(k, std::max<size_t>(kGrain / std::max<size_t>(srcs.size(), 1), 4096), block);
+    pool::parallel_for(k, std::max<size_t>(pool::kRowChunk / std::max<size_t>(srcs.size(), 1), 4096), block);
 }
 
 namespace {

@@ -11,7 +11,6 @@ namespace tessra {
 namespace {
 
 constexpr uint64_t kParallelOrderMin = 100'000;
-constexpr size_t kGrain = size_t{1} << 16;
 
 // An unsigned key whose order is the wanted order of the values.
 inline uint32_t order_key(uint32_t bits, bool int_keys) {
@@ -58,11 +57,11 @@ std::vector<uint64_t> stable_order(const uint32_t* keys, uint64_t n, bool int_ke
     if (n > kParallelOrderMin) {
         // Packed items in a scratch half, sorted across the pool, positions unpacked in place.
         std::vector<uint64_t> scratch(n);
-        pool::parallel_for(n, kGrain, [&](size_t b, size_t e) {
+        pool::parallel_for(n, pool::kRowChunk, [&](size_t b, size_t e) {
             for (size_t i = b; i < e; ++i) out[i] = uint64_t{order_key(keys[i], int_keys)} << 32 | i;
         });
         const uint64_t* sorted = parallel_sort_by_high_word(out.data(), scratch.data(), n);
-        pool::parallel_for(n, kGrain, [&](size_t b, size_t e) {
+        pool::parallel_for(n, pool::kRowChunk, [&](size_t b, size_t e) {
             for (size_t i = b; i < e; ++i) out[i] = sorted[i] & 0xFFFFFFFFu;
         });
         return out;
