@@ -32,6 +32,7 @@ FunctionTable& functions() {
         FunctionTable all;
         add_random_functions(all);
         add_table_functions(all);
+        add_profiler_functions(all);
         FunctionTable ordered;
         for (const char* name : kFunctionOrder)
             for (const PyMethodDef& def : all)
