@@ -3,7 +3,6 @@
 
 #include "module.hpp"
 #include "args.hpp"
-#include "core_array_object.hpp"
 
 namespace tessra::py {
 
@@ -39,7 +38,7 @@ PyObject* f_report(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw)
 
 }  // namespace
 
-void add_profiler_functions(FunctionTable& t) {
+void add_profiler_functions(MethodTable& t) {
     t.push_back({"enable_profiling", f_enable, METH_NOARGS,
                  "enable_profiling()\n--\n\nStart recording the timed operations."});
     t.push_back({"disable_profiling", f_disable, METH_NOARGS,
