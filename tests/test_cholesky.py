@@ -72,10 +72,3 @@ def test_other_element_types(dtype):
     # The shape is checked first.
     with raises(ValueError, NOT_SQUARE):
         CoreArray.zeros([3, 2], dtype).cholesky()
-
-
-def test_signature():
-    assert CoreArray.cholesky.__text_signature__ == "($self)"
-    assert CoreArray.cholesky.__doc__ == "Cholesky decomposition"
-    with pytest.raises(TypeError):
-        to_tessra([[1.0]]).cholesky(1)
