@@ -1,8 +1,8 @@
 // The profiling switches and the JSON report.
 #include "profiler/profiler.hpp"
 
-#include "module.hpp"
 #include "args.hpp"
+#include "module.hpp"
 
 namespace tessra::py {
 
