@@ -32,6 +32,8 @@ FunctionTable& functions() {
         FunctionTable all;
         add_random_functions(all);
         add_table_functions(all);
+        add_backend_functions(all);
+        add_hardware_functions(all);
         FunctionTable ordered;
         for (const char* name : kFunctionOrder)
             for (const PyMethodDef& def : all)

@@ -13,5 +13,7 @@ using FunctionTable = std::vector<PyMethodDef>;
 // records; module.cpp calls every group and then orders the result.
 void add_random_functions(FunctionTable& t);
 void add_table_functions(FunctionTable& t);
+void add_backend_functions(FunctionTable& t);
+void add_hardware_functions(FunctionTable& t);
 
 }  // namespace tessra::py
