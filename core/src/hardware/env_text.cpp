@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "dataframe/csv_utf8.hpp"
+#include "dataframe/csv/utf8.hpp"
 
 namespace tessra::hw {
 
