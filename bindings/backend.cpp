@@ -62,7 +62,7 @@ PyObject* f_get_math_backend_info(PyObject*, PyObject*) {
 
 }  // namespace
 
-void add_backend_functions(FunctionTable& t) {
+void add_backend_functions(MethodTable& t) {
     t.push_back({"set_backend_policy", TESSRA_FASTCALL(f_set_backend_policy), kArgsKw,
                  "set_backend_policy(policy)\n--\n\n"
                  "Set the compute back-end policy (0 Default, 1 Openblas, 2 Blas, 3 Cuda, 4 Metal, "

@@ -55,7 +55,7 @@ PyObject* f_get_capabilities_summary(PyObject*, PyObject*) {
 
 }  // namespace
 
-void add_hardware_functions(FunctionTable& t) {
+void add_hardware_functions(MethodTable& t) {
     t.push_back({"get_system_capabilities", f_get_system_capabilities, METH_NOARGS,
                  "get_system_capabilities()\n--\n\nGet system capabilities as a Python dict"});
     t.push_back({"get_capabilities_summary", f_get_capabilities_summary, METH_NOARGS,
