@@ -194,3 +194,16 @@ print(json.dumps({v: getenv(v) for v in %r}))
     assert env["MKL_DYNAMIC"] == "FALSE" and env["MKL_THREADING_LAYER"] == "INTEL"
     assert env["MKL_NUM_THREADS"].isdigit()
     assert env["BLIS_NUM_THREADS"] is None and env["RAYON_NUM_THREADS"] is None
+
+
+@pytest.mark.parametrize("override,backend", [("apple", "Accelerate"), ("rust", "RustParallel"),
+                                              ("mkl", "MKL"), ("blis", "AOCL")])
+def test_default_policy_follows_the_detected_library(override, backend):
+    r = run("""
+product(512, 512, 512)
+print(json.dumps([T.explain_last_dispatch(), mm_threads()]))
+""", {"TESSRA_BACKEND": override})
+    text, pool = json.loads(r.stdout)
+    assert explained(text) == (backend, (512, 512, 512), "Default")
+    if backend != "RustParallel":  # the CBLAS road never starts the matmul pool
+        assert pool == []
