@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "hardware/capabilities.hpp"
+#include "ops/chunk_sum.hpp"
 #include "scheduler/arena.hpp"
 
 namespace tessra::backend {

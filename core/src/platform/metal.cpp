@@ -1,7 +1,5 @@
 #include "platform/metal.hpp"
 
-#include "scheduler/pool.hpp"
-
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -52,12 +50,11 @@ void CommandBuffer::commit() {
             std::vector<Buffer*> bound;
             for (const auto& b : d.buffers) bound.push_back(b.get());
             KernelBody body = d.pipeline->function->body;
-            // Grid positions are independent, as on a GPU, so they may run on every core.
-            const uint64_t width = d.grid.width;
-            const uint64_t positions = width * d.grid.height * d.grid.depth;
-            pool::parallel_for(positions, 1 << 14, [&](size_t begin, size_t end) {
-                for (uint64_t i = begin; i < end; ++i) body(bound.data(), i % width, i / width % d.grid.height);
-            });
+            // One position at a time, on the calling thread: the device must not settle or use
+            // the general pool, which a GPU never touches.
+            for (uint64_t z = 0; z < d.grid.depth; ++z)
+                for (uint64_t y = 0; y < d.grid.height; ++y)
+                    for (uint64_t x = 0; x < d.grid.width; ++x) body(bound.data(), x, y);
         }
     }
 }
