@@ -4,14 +4,11 @@
 #include "hardware/capabilities.hpp"
 #include "hardware/math_backend.hpp"
 #include "module.hpp"
+#include "ref.hpp"
 
 namespace tessra::py {
 
 namespace {
-
-PyObject* text(const std::string& s) {
-    return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
-}
 
 PyObject* f_set_backend_policy(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
     return guard([&] {
@@ -28,35 +25,23 @@ PyObject* f_get_backend_policy(PyObject*, PyObject*) {
 }
 
 PyObject* f_explain_last_dispatch(PyObject*, PyObject*) {
-    return guard([&] { return text(backend::explain_last_dispatch()); });
-}
-
-// Sets d[key] = value, taking the new reference `value`.
-void put(PyObject* d, const char* key, PyObject* value) {
-    check(value);
-    const int rc = PyDict_SetItemString(d, key, value);
-    Py_DECREF(value);
-    check_status(rc);
+    return guard([&] { return new_str(backend::explain_last_dispatch()); });
 }
 
 PyObject* f_get_math_backend_info(PyObject*, PyObject*) {
     return guard([&] {
         const hw::MathBackend lib = hw::detect_math_backend();
         const hw::CpuInfo& info = hw::detect_cpu_info();
-        PyObject* d = check(PyDict_New());
-        try {
-            put(d, "backend", PyUnicode_FromString(hw::math_backend_text(lib)));
-            put(d, "vendor", PyUnicode_FromString(hw::vendor_display_text(info.vendor)));
-            put(d, "threads", PyLong_FromUnsignedLongLong(hw::blas_thread_count(2048, lib)));
-            put(d, "hyperthreading", PyBool_FromLong(info.hyperthread));
-            put(d, "brand", text(info.name));
-            put(d, "physical_cores", PyLong_FromUnsignedLongLong(hw::physical_core_count()));
-            put(d, "logical_cores", PyLong_FromUnsignedLongLong(hw::configured_processor_count()));
-        } catch (...) {
-            Py_DECREF(d);
-            throw;
-        }
-        return d;
+        Ref d = Ref::steal(PyDict_New());
+        dict_set(d.get(), "backend", PyUnicode_FromString(hw::math_backend_text(lib)));
+        dict_set(d.get(), "vendor", PyUnicode_FromString(hw::vendor_display_text(info.vendor)));
+        dict_set(d.get(), "threads", PyLong_FromUnsignedLongLong(hw::blas_thread_count(2048, lib)));
+        dict_set(d.get(), "hyperthreading", PyBool_FromLong(info.hyperthread));
+        dict_set(d.get(), "brand", new_str(info.name));
+        dict_set(d.get(), "physical_cores", PyLong_FromUnsignedLongLong(hw::physical_core_count()));
+        dict_set(d.get(), "logical_cores",
+                 PyLong_FromUnsignedLongLong(hw::configured_processor_count()));
+        return d.release();
     });
 }
 

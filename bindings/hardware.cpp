@@ -2,54 +2,43 @@
 #include "core_array_object.hpp"
 #include "hardware/capabilities.hpp"
 #include "module.hpp"
+#include "ref.hpp"
 
 namespace tessra::py {
 
 namespace {
 
-void put(PyObject* d, const char* key, PyObject* value) {
-    check(value);
-    const int rc = PyDict_SetItemString(d, key, value);
-    Py_DECREF(value);
-    check_status(rc);
-}
-
 PyObject* f_get_system_capabilities(PyObject*, PyObject*) {
     return guard([&] {
         const hw::SystemCapabilities& c = hw::detect_system_capabilities();
-        PyObject* result = check(PyDict_New());
-        try {
-            PyObject* cpu = check(PyDict_New());
-            put(result, "cpu", cpu);  // the dict keeps it alive while it is filled
-            put(cpu, "arch", PyUnicode_FromString(hw::arch_text(c.arch)));
-            put(cpu, "cores", PyLong_FromUnsignedLongLong(c.cores));
-            put(cpu, "physical_cores", PyLong_FromUnsignedLongLong(c.physical_cores));
-            put(cpu, "has_avx2", PyBool_FromLong(c.has_avx2));
-            put(cpu, "has_avx512", PyBool_FromLong(c.has_avx512));
-            put(cpu, "has_fma", PyBool_FromLong(c.has_fma));
-            put(cpu, "has_neon", PyBool_FromLong(c.has_neon));
-            put(cpu, "l1_cache", PyLong_FromUnsignedLongLong(c.l1_cache));
-            put(cpu, "l2_cache", PyLong_FromUnsignedLongLong(c.l2_cache));
-            put(cpu, "l3_cache", PyLong_FromUnsignedLongLong(c.l3_cache));
-            put(cpu, "best_simd", PyUnicode_FromString(hw::best_simd_text(c)));
-            PyObject* gpu = check(PyDict_New());
-            put(result, "gpu", gpu);
-            put(gpu, "metal_available", PyBool_FromLong(c.metal_available));
-            put(gpu, "cuda_available", PyBool_FromLong(c.cuda_available));
-            put(gpu, "rocm_available", PyBool_FromLong(c.rocm_available));
-            if (const char* best = hw::best_gpu_text(c)) put(gpu, "best_gpu", PyUnicode_FromString(best));
-        } catch (...) {
-            Py_DECREF(result);
-            throw;
-        }
-        return result;
+        Ref result = Ref::steal(PyDict_New());
+        Ref cpu = Ref::steal(PyDict_New());
+        dict_set(cpu.get(), "arch", PyUnicode_FromString(hw::arch_text(c.arch)));
+        dict_set(cpu.get(), "cores", PyLong_FromUnsignedLongLong(c.cores));
+        dict_set(cpu.get(), "physical_cores", PyLong_FromUnsignedLongLong(c.physical_cores));
+        dict_set(cpu.get(), "has_avx2", PyBool_FromLong(c.has_avx2));
+        dict_set(cpu.get(), "has_avx512", PyBool_FromLong(c.has_avx512));
+        dict_set(cpu.get(), "has_fma", PyBool_FromLong(c.has_fma));
+        dict_set(cpu.get(), "has_neon", PyBool_FromLong(c.has_neon));
+        dict_set(cpu.get(), "l1_cache", PyLong_FromUnsignedLongLong(c.l1_cache));
+        dict_set(cpu.get(), "l2_cache", PyLong_FromUnsignedLongLong(c.l2_cache));
+        dict_set(cpu.get(), "l3_cache", PyLong_FromUnsignedLongLong(c.l3_cache));
+        dict_set(cpu.get(), "best_simd", PyUnicode_FromString(hw::best_simd_text(c)));
+        dict_set(result.get(), "cpu", cpu.release());
+        Ref gpu = Ref::steal(PyDict_New());
+        dict_set(gpu.get(), "metal_available", PyBool_FromLong(c.metal_available));
+        dict_set(gpu.get(), "cuda_available", PyBool_FromLong(c.cuda_available));
+        dict_set(gpu.get(), "rocm_available", PyBool_FromLong(c.rocm_available));
+        if (const char* best = hw::best_gpu_text(c))
+            dict_set(gpu.get(), "best_gpu", PyUnicode_FromString(best));
+        dict_set(result.get(), "gpu", gpu.release());
+        return result.release();
     });
 }
 
 PyObject* f_get_capabilities_summary(PyObject*, PyObject*) {
     return guard([&] {
-        const std::string s = hw::capabilities_summary(hw::detect_system_capabilities());
-        return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
+        return new_str(hw::capabilities_summary(hw::detect_system_capabilities()));
     });
 }
 

@@ -164,8 +164,3 @@ def frame(**columns):
 
 def col(df, key):
     return df.get_column(key).data.to_list()
-
-
-def f32_matrix(array):
-    """A Float32 CoreArray holding an array's values in its own shape."""
-    return to_tessra(array)

@@ -5,7 +5,7 @@ import pytest
 
 import tessra
 from tessra import CoreArray, DType
-from conftest import f32_matrix, to_numpy
+from conftest import to_numpy, to_tessra
 
 T = tessra._tessra_rust
 
@@ -43,12 +43,12 @@ SHAPES = [
 def test_product_agrees_with_numpy(policy, p, m, k, n):
     policy(p)
     a, b = random_pair(m, k, n, seed=m * 7 + k * 3 + n)
-    assert_product(a, b, to_numpy(f32_matrix(a).matmul(f32_matrix(b))))
+    assert_product(a, b, to_numpy(to_tessra(a).matmul(to_tessra(b))))
 
 
 def test_self_product_and_keyword():
     a = np.arange(9, dtype=np.float32).reshape(3, 3)
-    x = f32_matrix(a)
+    x = to_tessra(a)
     np.testing.assert_array_equal(to_numpy(x.matmul(other=x)), a @ a)
 
 
@@ -88,7 +88,7 @@ def test_own_kernel_bits(m, k, n):
     rng = np.random.default_rng(k)
     a = (rng.standard_normal((m, k)) * 10.0 ** rng.integers(-3, 3, (m, k))).astype(np.float32)
     b = (rng.standard_normal((k, n)) * 10.0 ** rng.integers(-3, 3, (k, n))).astype(np.float32)
-    got = to_numpy(f32_matrix(a).matmul(f32_matrix(b)))
+    got = to_numpy(to_tessra(a).matmul(to_tessra(b)))
     fused = n // 4 * 4
     want = model_kernel(a, b, fused)
     np.testing.assert_array_equal(got.view(np.uint32), want.view(np.uint32))
