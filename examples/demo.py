@@ -51,6 +51,8 @@ print("m @ m.T", m.matmul(m.transpose()).to_list(), "->", tessra.explain_last_di
 big = CoreArray.ones([256, 256])
 print("256^3:", big.matmul(big).get_scalar(0), "->", tessra.explain_last_dispatch())
 print(tessra.get_capabilities_summary())
+print("advice for 512^3:", tessra.recommend_backend(2 * 512**3, 3 * 4 * 512**2, False))
+print(tessra.analyse_workload(2048, 64, 1024))
 
 print("\n== Tables: read_csv -> groupby -> sum")
 with tempfile.TemporaryDirectory() as tmp:

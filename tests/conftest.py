@@ -5,6 +5,7 @@ import ctypes
 import ctypes.util
 import os
 import re
+import stat
 import struct
 import subprocess
 import sys
@@ -34,6 +35,14 @@ def run_python(code, env=None):
             full_env[name] = value
     return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                           env=full_env, timeout=120)
+
+
+def fake_sysctl(tmp_path, script):
+    """A directory whose only program is a `sysctl` running `script` (sh)."""
+    path = tmp_path / "sysctl"
+    path.write_text("#!/bin/sh\n" + script)
+    path.chmod(path.stat().st_mode | stat.S_IXUSR)
+    return str(tmp_path)
 
 
 def raises(exc, message):

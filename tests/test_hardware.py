@@ -1,10 +1,9 @@
 import json
 import os
-import stat
 
 import pytest
 
-from conftest import run_python
+from conftest import fake_sysctl, run_python
 
 CLEAN = {"TESSRA_BACKEND": None, "TESSRA_METAL_EMULATION": None, "ROCM_PATH": None,
          "OPENBLAS_PATH": None, "AOCL_ROOT": None}
@@ -24,14 +23,6 @@ def run(code, env=None):
 
 def capabilities(env=None):
     return json.loads(run(CAPS, env).stdout)
-
-
-def fake_sysctl(tmp_path, script):
-    """A directory whose only program is a `sysctl` running `script` (sh)."""
-    path = tmp_path / "sysctl"
-    path.write_text("#!/bin/sh\n" + script)
-    path.chmod(path.stat().st_mode | stat.S_IXUSR)
-    return str(tmp_path)
 
 
 # ---- SystemCapabilities ---------------------------------------------------------------------
