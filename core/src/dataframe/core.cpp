@@ -8,7 +8,7 @@
 
 #include "dataframe/csv.hpp"
 #include "dataframe/rebuild.hpp"
-#include "dataframe/row_order.hpp"
+#include "sort/stable_sort.hpp"
 #include "scheduler/pool.hpp"
 
 namespace tessra {

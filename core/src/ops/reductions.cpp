@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "sort/float_order.hpp"
+
 namespace tessra {
 
 namespace {
@@ -101,18 +103,13 @@ inline v4f load4(const float* p) {
     return v;
 }
 
-// maxNum / minNum of an accumulator that is never NaN and a value x: a NaN x leaves acc,
-// and of two zeros max keeps +0.0 (bits AND) and min keeps -0.0 (bits OR).
+// maxNum / minNum of an accumulator that is never NaN and a value x: a NaN x leaves acc.
 template <bool Max>
 inline float pick(float acc, float x) {
-    if (Max ? x > acc : x < acc) return x;
-    if (x == acc) {
-        uint32_t a = std::bit_cast<uint32_t>(acc), b = std::bit_cast<uint32_t>(x);
-        return std::bit_cast<float>(Max ? (a & b) : (a | b));
-    }
-    return acc;
+    return Max ? max_num(acc, x) : min_num(acc, x);
 }
 
+// The same rule lane by lane: of two zeros max keeps +0.0 (bits AND) and min keeps -0.0 (bits OR).
 template <bool Max>
 inline v4f pick(v4f acc, v4f x) {
     v4i better;

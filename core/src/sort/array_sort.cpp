@@ -1,0 +1,49 @@
+// CoreArray.sort and argsort: the stable sorts of stable_sort.hpp on the flat values.
+#include "sort/array_sort.hpp"
+
+#include <algorithm>
+#include <utility>
+
+#include "scheduler/pool.hpp"
+#include "sort/stable_sort.hpp"
+
+namespace tessra {
+
+namespace {
+
+// Reverses v, on the pool when it is large.
+void reverse(float* v, size_t n) {
+    constexpr size_t kGrain = 1 << 18;
+    const size_t half = n / 2;
+    if (n <= kSerialSortMax) {
+        std::reverse(v, v + n);
+        return;
+    }
+    pool::parallel_for(half, kGrain, [&](size_t lo, size_t hi) {
+        for (size_t i = lo; i < hi; ++i) std::swap(v[i], v[n - 1 - i]);
+    });
+}
+
+}  // namespace
+
+Result<CoreArray> sort_array(const CoreArray& a, bool descending) {
+    if (!a.is_f32()) return type_error("sort() currently only supports Float32");
+    const size_t n = a.element_count();
+    CoreArray r = uninit(a.shape);
+    if (n == 0) return r;
+    sort_f32(a.f32(), r.f32(), n);
+    if (descending) reverse(r.f32(), n);
+    return r;
+}
+
+Result<CoreArray> argsort_array(const CoreArray& a, bool descending) {
+    if (!a.is_f32()) return type_error("argsort() currently only supports Float32");
+    const size_t n = a.element_count();
+    CoreArray r = uninit(a.shape);
+    if (n == 0) return r;
+    argsort_f32(a.f32(), r.f32(), n);
+    if (descending) std::reverse(r.f32(), r.f32() + n);
+    return r;
+}
+
+}  // namespace tessra
