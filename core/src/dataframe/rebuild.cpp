@@ -31,11 +31,29 @@ Error short_column(const std::string& key, uint64_t have, uint64_t rows, const c
                        std::to_string(rows) + " rows");
 }
 
-Result<CoreArray> gather_values(const std::string& key, const CoreArray& src, const Rows& rows) {
+Status check_values(const std::string& key, const CoreArray& src, uint64_t k, uint64_t bound) {
+    if (!is_table_numeric(src.dtype)) {
+        // Such a column gives no values: from_vec's length error whenever rows are wanted.
+        Result<CoreArray> none = from_vec({k}, {});
+        if (!none) return none.error();
+    } else if (src.element_count() < bound) {
+        return short_column(key, src.element_count(), bound, "values");
+    }
+    return ok_status();
+}
+
+Status check_rebuild(const std::string& key, const Series& src, uint64_t k, uint64_t bound) {
+    if (Status s = check_values(key, src.data, k, bound); !s) return s;
+    if (src.index.size() < bound) return short_column(key, src.index.size(), bound, "labels");
+    return ok_status();
+}
+
+namespace {
+
+// Values of a source that passed check_rebuild.
+CoreArray gather_checked(const CoreArray& src, const Rows& rows) {
     const uint64_t k = rows.size();
-    if (!is_table_numeric(src.dtype)) return from_vec({k}, {});
-    if (src.element_count() < rows.bound)
-        return short_column(key, src.element_count(), rows.bound, "values");
+    if (!is_table_numeric(src.dtype)) return uninit({0});
     CoreArray out = uninit({k});
     float* dst = out.f32();
     if (src.dtype == DType::Float32) {
@@ -63,14 +81,20 @@ Result<CoreArray> gather_values(const std::string& key, const CoreArray& src, co
     return out;
 }
 
+}  // namespace
+
+Result<CoreArray> gather_values(const std::string& key, const CoreArray& src, const Rows& rows) {
+    if (Status s = check_values(key, src, rows.size(), rows.bound); !s) return s.error();
+    return gather_checked(src, rows);
+}
+
 Result<Series> rebuild_column(const std::string& key, const Series& src, const Rows& rows) {
-    Result<CoreArray> values = gather_values(key, src.data, rows);
-    if (!values) return values.error();
-    if (src.index.size() < rows.bound) return short_column(key, src.index.size(), rows.bound, "labels");
+    if (Status s = check_rebuild(key, src, rows.size(), rows.bound); !s) return s.error();
+    CoreArray values = gather_checked(src.data, rows);
     Labels labels = rows.size() == 0 ? Labels()
                     : rows.listed    ? src.index.gather(rows.positions)
                                      : src.index.slice(rows.begin, rows.end);
-    return Series{src.name, std::move(values).value(), std::move(labels)};
+    return Series{src.name, std::move(values), std::move(labels)};
 }
 
 }  // namespace tessra

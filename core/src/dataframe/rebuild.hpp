@@ -27,6 +27,11 @@ struct Rows {
     uint64_t bound = 0;  // a source must hold this many elements
 };
 
+// The error that rebuilding `src` into `k` rows read below position `bound` would meet, found
+// before anything is sized: the values' first, then the labels'.
+Status check_values(const std::string& key, const CoreArray& src, uint64_t k, uint64_t bound);
+Status check_rebuild(const std::string& key, const Series& src, uint64_t k, uint64_t bound);
+
 // The rebuilt values as a one-dimensional Float32 array of shape [rows.size()]. A Float32 or
 // Int32 source holding fewer than `rows.bound` elements is a ValueError naming `key`.
 Result<CoreArray> gather_values(const std::string& key, const CoreArray& src, const Rows& rows);
