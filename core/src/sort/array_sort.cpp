@@ -24,26 +24,32 @@ void reverse(float* v, size_t n) {
     });
 }
 
-}  // namespace
-
-Result<CoreArray> sort_array(const CoreArray& a, bool descending) {
-    if (!a.is_f32()) return type_error("sort() currently only supports Float32");
+// The receiver's flat values handed to order(values, out, n), into a Float32 array of its shape.
+template <class Order>
+Result<CoreArray> ordered(const CoreArray& a, const char* type_message, Order order) {
+    if (!a.is_f32()) return type_error(type_message);
     const size_t n = a.element_count();
     CoreArray r = uninit(a.shape);
-    if (n == 0) return r;
-    sort_f32(a.f32(), r.f32(), n);
-    if (descending) reverse(r.f32(), n);
+    if (n > 0) order(a.f32(), r.f32(), n);
     return r;
 }
 
+}  // namespace
+
+Result<CoreArray> sort_array(const CoreArray& a, bool descending) {
+    auto order = [&](const float* v, float* out, size_t n) {
+        sort_f32(v, out, n);
+        if (descending) reverse(out, n);
+    };
+    return ordered(a, "sort() currently only supports Float32", order);
+}
+
 Result<CoreArray> argsort_array(const CoreArray& a, bool descending) {
-    if (!a.is_f32()) return type_error("argsort() currently only supports Float32");
-    const size_t n = a.element_count();
-    CoreArray r = uninit(a.shape);
-    if (n == 0) return r;
-    argsort_f32(a.f32(), r.f32(), n);
-    if (descending) std::reverse(r.f32(), r.f32() + n);
-    return r;
+    auto order = [&](const float* v, float* out, size_t n) {
+        argsort_f32(v, out, n);
+        if (descending) std::reverse(out, out + n);
+    };
+    return ordered(a, "argsort() currently only supports Float32", order);
 }
 
 }  // namespace tessra
