@@ -95,7 +95,7 @@ namespace kernels {
 namespace {
 
 using v4f = float __attribute__((vector_size(16)));
-using v4i = int32_t __attribute__((vector_size(16)));
+using v4u = uint32_t __attribute__((vector_size(16)));
 
 inline v4f load4(const float* p) {
     v4f v;
@@ -108,19 +108,9 @@ template <bool Max>
 inline float pick(float acc, float x) {
     return Max ? max_num(acc, x) : min_num(acc, x);
 }
-
-// The same rule lane by lane: of two zeros max keeps +0.0 (bits AND) and min keeps -0.0 (bits OR).
 template <bool Max>
 inline v4f pick(v4f acc, v4f x) {
-    v4i better;
-    if constexpr (Max)
-        better = x > acc;
-    else
-        better = x < acc;
-    v4i same = x == acc;
-    v4i xb = reinterpret_cast<v4i>(x), ab = reinterpret_cast<v4i>(acc);
-    v4i tie = Max ? (xb & ab) : (xb | ab);
-    return reinterpret_cast<v4f>((better & xb) | (same & tie) | (~(better | same) & ab));
+    return Max ? max_num<v4f, v4u>(acc, x) : min_num<v4f, v4u>(acc, x);
 }
 
 // The extreme of the non-NaN values (-inf for max, +inf for min when there are none).

@@ -20,18 +20,19 @@ inline uint32_t float_order_key(float x) { return float_bits_order_key(std::bit_
 // Unsigned key whose order is the signed order of an Int32 bit pattern.
 inline uint32_t int_bits_order_key(uint32_t u) { return u ^ 0x80000000u; }
 
-// IEEE 754-2008 maxNum / minNum with -0.0 below +0.0: a single NaN operand loses. Written
-// without branches so that element loops vectorise.
-inline float max_num(float a, float b) {
-    const uint32_t ab = std::bit_cast<uint32_t>(a), bb = std::bit_cast<uint32_t>(b);
-    float m = a > b ? a : b;
-    m = a == b ? std::bit_cast<float>(ab & bb) : m;  // of two zeros, +0.0
+// IEEE 754-2008 maxNum / minNum with -0.0 below +0.0: a single NaN operand loses. F is float,
+// or a vector of floats taken lane by lane with U the unsigned vector of the same shape.
+// Written as selects so that element loops vectorise.
+template <class F, class U = uint32_t>
+inline F max_num(F a, F b) {
+    F m = a > b ? a : b;
+    m = a == b ? std::bit_cast<F>(std::bit_cast<U>(a) & std::bit_cast<U>(b)) : m;  // of zeros, +0.0
     return b != b ? a : m;
 }
-inline float min_num(float a, float b) {
-    const uint32_t ab = std::bit_cast<uint32_t>(a), bb = std::bit_cast<uint32_t>(b);
-    float m = a < b ? a : b;
-    m = a == b ? std::bit_cast<float>(ab | bb) : m;  // of two zeros, -0.0
+template <class F, class U = uint32_t>
+inline F min_num(F a, F b) {
+    F m = a < b ? a : b;
+    m = a == b ? std::bit_cast<F>(std::bit_cast<U>(a) | std::bit_cast<U>(b)) : m;  // of zeros, -0.0
     return b != b ? a : m;
 }
 
