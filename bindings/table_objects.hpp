@@ -11,7 +11,7 @@
 
 #include "borrow.hpp"
 #include "core_array_object.hpp"
-#include "dataframe/core.hpp"
+#include "dataframe/frame.hpp"
 #include "dataframe/groupby.hpp"
 #include "dataframe/series.hpp"
 

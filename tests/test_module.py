@@ -2,6 +2,7 @@
 its converters, docstrings and signatures, and process-wide behaviour."""
 
 import re
+import subprocess
 
 import pytest
 
@@ -20,6 +21,12 @@ def test_all_lists_functions_then_classes_in_exec_order():
                                    "RngAlgorithm"]
     assert all(n[0].islower() for n in names[:first_class])
     assert all(hasattr(native, n) for n in names) and tessra.__all__ == names
+
+
+def test_extension_exports_only_its_init_function():
+    out = subprocess.run(["nm", "-D", "--defined-only", native.__file__],
+                         capture_output=True, text=True, check=True)
+    assert [line.split()[-1] for line in out.stdout.splitlines()] == ["PyInit__tessra_rust"]
 
 
 def test_import_and_small_work_start_no_thread():
