@@ -65,7 +65,8 @@ Result<CoreArray> concatenate(const std::vector<const CoreArray*>& arrays) {
     bool overflows = false;
     if (first.ndim() == 1) {
         uint64_t total = 0;
-        for (const CoreArray* a : arrays) overflows |= __builtin_add_overflow(total, a->element_count(), &total);
+        for (const CoreArray* a : arrays)
+            overflows |= __builtin_add_overflow(total, a->element_count(), &total);
         shape = {total};
     } else {
         uint64_t rows = 0;

@@ -1,6 +1,5 @@
 #include "array/core_array.hpp"
 
-#include <algorithm>
 #include <cstring>
 
 #include "util/float_text.hpp"
@@ -18,12 +17,15 @@ Error shape_too_large(std::span<const uint64_t> shape, const char* what) {
 
 Result<Layout> shape_layout(std::span<const uint64_t> shape, uint64_t element_size) {
     Layout layout{1, Shape(shape.size())};
-    bool count_overflows = false;
-    for (uint64_t d : shape) count_overflows |= __builtin_mul_overflow(layout.count, d, &layout.count);
-    // A wrapped product may not be 0 though an extent is, and an extent of 0 empties any shape.
-    if (std::find(shape.begin(), shape.end(), 0) != shape.end())
+    bool empty = false, overflows = false;
+    for (uint64_t d : shape) {
+        empty |= d == 0;
+        overflows |= __builtin_mul_overflow(layout.count, d, &layout.count);
+    }
+    // An extent of 0 empties the shape even after the product of the others has wrapped.
+    if (empty)
         layout.count = 0;
-    else if (count_overflows)
+    else if (overflows)
         return shape_too_large(shape, "element count");
     uint64_t stride = element_size;
     for (size_t i = shape.size(); i-- > 0;) {
@@ -45,17 +47,10 @@ uint64_t element_count(std::span<const uint64_t> shape) {
     return n;
 }
 
-Shape c_strides(std::span<const uint64_t> shape, uint64_t element_size) {
-    Shape s(shape.size());
-    uint64_t stride = element_size;
-    for (size_t i = shape.size(); i-- > 0;) {
-        s[i] = stride;
-        stride *= shape[i];
-    }
-    return s;
+bool CoreArray::is_contiguous() const {
+    Result<Layout> layout = shape_layout(shape, element_size());
+    return layout && layout.value().strides == strides;
 }
-
-bool CoreArray::is_contiguous() const { return strides == c_strides(shape, element_size()); }
 
 namespace {
 // An array of a checked shape; its buffer's size is the allocation limit's to judge.
@@ -63,7 +58,8 @@ CoreArray make(Shape shape, DType dtype, Layout layout, bool zero) {
     const uint64_t size = dtype_size(dtype);
     if (layout.count > AlignedBuffer::kMaxSize / size) panic("Invalid layout for aligned allocation");
     CoreArray a;
-    a.data = zero ? AlignedBuffer::zeroed(layout.count * size) : AlignedBuffer::uninit(layout.count * size);
+    const uint64_t bytes = layout.count * size;
+    a.data = zero ? AlignedBuffer::zeroed(bytes) : AlignedBuffer::uninit(bytes);
     a.strides = std::move(layout.strides);
     a.shape = std::move(shape);
     a.dtype = dtype;

@@ -24,8 +24,6 @@ Result<Layout> shape_layout(std::span<const uint64_t> shape, uint64_t element_si
 
 // Element count of a shape that passed the check (an invariant failure otherwise).
 uint64_t element_count(std::span<const uint64_t> shape);
-// C-order byte strides for `shape`, as `shape_layout` makes them.
-Shape c_strides(std::span<const uint64_t> shape, uint64_t element_size);
 
 struct CoreArray {
     AlignedBuffer data;
