@@ -16,6 +16,10 @@ inline uint32_t float_bits_order_key(uint32_t u) {
     return u ^ (static_cast<uint32_t>(static_cast<int32_t>(u) >> 31) | 0x80000000u);
 }
 inline uint32_t float_order_key(float x) { return float_bits_order_key(std::bit_cast<uint32_t>(x)); }
+// The same as a function object, whose type lets the sorts inline it.
+struct FloatBitsKey {
+    uint32_t operator()(uint32_t u) const { return float_bits_order_key(u); }
+};
 
 // Unsigned key whose order is the signed order of an Int32 bit pattern.
 inline uint32_t int_bits_order_key(uint32_t u) { return u ^ 0x80000000u; }

@@ -34,7 +34,7 @@ constexpr size_t kNarrowMax = 8192;
 constexpr Digits kWide = {2, {0, 11}, {0x7FF, 0x3FF}, {0, 2048}, 3072};
 constexpr Digits kNarrow = {3, {0, 7, 14}, {0x7F, 0x7F, 0x7F}, {0, 128, 256}, 384};
 
-inline uint32_t key_of(uint32_t bits) { return float_bits_order_key(bits); }
+constexpr FloatBitsKey key_of;
 inline size_t top_of(uint32_t key) { return key >> kLowBits; }
 
 // Ranges [0, n) cut into `count` nearly equal parts, run one part per task on the pool.

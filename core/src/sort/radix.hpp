@@ -64,9 +64,20 @@ inline void counts_to_starts(size_t* at, size_t size) {
 }
 
 // One stable pass: src to dst by digit d; `at` holds the digit's start slots and is advanced.
+template <Digits D, int d, class T, class Key>
+void scatter(const T* src, T* dst, size_t n, Key key, size_t* at) {
+    for (size_t i = 0; i < n; ++i) dst[at[(key(src[i]) >> D.shift[d]) & D.mask[d]]++] = src[i];
+}
+// The same for a digit chosen at run time; each digit's loop gets its shift and mask as
+// constants, which is measurably faster than reading them in the loop.
 template <Digits D, class T, class Key>
 void scatter(const T* src, T* dst, size_t n, Key key, int d, size_t* at) {
-    for (size_t i = 0; i < n; ++i) dst[at[(key(src[i]) >> D.shift[d]) & D.mask[d]]++] = src[i];
+    if (d == 0) scatter<D, 0>(src, dst, n, key, at);
+    if (d == 1) scatter<D, 1>(src, dst, n, key, at);
+    if constexpr (D.count > 2)
+        if (d == 2) scatter<D, 2>(src, dst, n, key, at);
+    if constexpr (D.count > 3)
+        if (d == 3) scatter<D, 3>(src, dst, n, key, at);
 }
 
 // The counts of a sort and the digits it has to pass over.

@@ -13,6 +13,9 @@ namespace tessra {
 
 namespace {
 
+// Up to this many packed items a comparison sort beats clearing and walking the radix counters.
+constexpr uint64_t kPackedCompareMax = 256;
+
 // Calls emit(r, p) for r = 0 .. n-1, p being the position whose key(p) is r-th in order;
 // equal keys in ascending position order.
 template <class KeyAt, class Emit>
@@ -38,9 +41,15 @@ void for_each_in_order(uint64_t n, KeyAt key_at, Emit emit) {
     uint64_t* a = items.get();
     uint64_t* b = a + n;
     for (uint64_t i = 0; i < n; ++i) a[i] = uint64_t{key_at(i)} << 32 | i;
-    auto high = [](uint64_t item) { return static_cast<uint32_t>(item >> 32); };
-    RadixPlan<kByteDigits> plan = radix_plan<kByteDigits>(a, n, high);
-    const uint64_t* sorted = radix_run(plan, a, b, a, n, high);
+    const uint64_t* sorted = a;
+    if (n <= kPackedCompareMax) {
+        // Items are distinct, so a plain sort of them is stable too.
+        std::sort(a, a + n);
+    } else {
+        auto high = [](uint64_t item) { return static_cast<uint32_t>(item >> 32); };
+        RadixPlan<kByteDigits> plan = radix_plan<kByteDigits>(a, n, high);
+        sorted = radix_run(plan, a, b, a, n, high);
+    }
     for (uint64_t i = 0; i < n; ++i) emit(i, sorted[i] & 0xFFFFFFFFu);
 }
 
@@ -51,14 +60,14 @@ void sort_f32(const float* in_f, float* out_f, size_t n) {
     auto* out = reinterpret_cast<uint32_t*>(out_f);
     if (n <= kInsertionSortMax) {
         std::copy(in, in + n, out);
-        insertion_sort(out, n, float_bits_order_key);
+        insertion_sort(out, n, FloatBitsKey{});
     } else if (n <= kSerialSortMax) {
         auto scratch = std::make_unique_for_overwrite<uint32_t[]>(n);
-        RadixPlan<kByteDigits> plan = radix_plan<kByteDigits>(in, n, float_bits_order_key);
+        RadixPlan<kByteDigits> plan = radix_plan<kByteDigits>(in, n, FloatBitsKey{});
         // Start so that the last pass lands in `out`.
         const bool odd = plan.count % 2 == 1;
         const uint32_t* sorted = radix_run(plan, in, odd ? out : scratch.get(),
-                                           odd ? scratch.get() : out, n, float_bits_order_key);
+                                           odd ? scratch.get() : out, n, FloatBitsKey{});
         if (sorted != out) std::copy(sorted, sorted + n, out);
     } else {
         parallel_sort_f32(in_f, out_f, n);
