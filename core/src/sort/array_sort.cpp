@@ -13,13 +13,12 @@ namespace {
 
 // Reverses v, on the pool when it is large.
 void reverse(float* v, size_t n) {
-    constexpr size_t kGrain = 1 << 18;
     const size_t half = n / 2;
     if (n <= kSerialSortMax) {
         std::reverse(v, v + n);
         return;
     }
-    pool::parallel_for(half, kGrain, [&](size_t lo, size_t hi) {
+    pool::parallel_for(half, pool::kCopyChunk, [&](size_t lo, size_t hi) {
         for (size_t i = lo; i < hi; ++i) std::swap(v[i], v[n - 1 - i]);
     });
 }
