@@ -56,7 +56,8 @@ namespace {
 // An array of a checked shape; its buffer's size is the allocation limit's to judge.
 CoreArray make(Shape shape, DType dtype, Layout layout, bool zero) {
     const uint64_t size = dtype_size(dtype);
-    if (layout.count > AlignedBuffer::kMaxSize / size) panic("Invalid layout for aligned allocation");
+    if (layout.count > AlignedBuffer::kMaxSize / size)
+        panic("Invalid layout for aligned allocation");
     CoreArray a;
     const uint64_t bytes = layout.count * size;
     a.data = zero ? AlignedBuffer::zeroed(bytes) : AlignedBuffer::uninit(bytes);
@@ -102,7 +103,9 @@ Result<CoreArray> from_buffer(Shape shape, AlignedBuffer values, uint64_t count)
 
 Result<CoreArray> zeroed(Shape shape, DType dtype) { return make(std::move(shape), dtype, true); }
 
-Result<CoreArray> allocate(Shape shape, DType dtype) { return make(std::move(shape), dtype, false); }
+Result<CoreArray> allocate(Shape shape, DType dtype) {
+    return make(std::move(shape), dtype, false);
+}
 
 CoreArray uninit(Shape shape, DType dtype) {
     Result<CoreArray> a = make(std::move(shape), dtype, false);

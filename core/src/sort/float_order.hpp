@@ -15,7 +15,9 @@ inline uint32_t float_bits_order_key(uint32_t u) {
     // Negative values: all bits flipped (larger magnitude, smaller key); others: sign bit set.
     return u ^ (static_cast<uint32_t>(static_cast<int32_t>(u) >> 31) | 0x80000000u);
 }
-inline uint32_t float_order_key(float x) { return float_bits_order_key(std::bit_cast<uint32_t>(x)); }
+inline uint32_t float_order_key(float x) {
+    return float_bits_order_key(std::bit_cast<uint32_t>(x));
+}
 // The same as a function object, whose type lets the sorts inline it.
 struct FloatBitsKey {
     uint32_t operator()(uint32_t u) const { return float_bits_order_key(u); }

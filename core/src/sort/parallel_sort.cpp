@@ -45,7 +45,8 @@ public:
 
     template <class F>
     void run(F&& body) const {
-        pool::parallel_tasks(count_, [&](size_t p) { body(p, n_ * p / count_, n_ * (p + 1) / count_); });
+        pool::parallel_tasks(count_,
+                             [&](size_t p) { body(p, n_ * p / count_, n_ * (p + 1) / count_); });
     }
 
 private:
@@ -76,7 +77,9 @@ void sort_low_parallel(uint32_t* v, uint32_t* scratch, size_t n, size_t threads)
     constexpr Digits D = kWide;
     const Parts parts(n, threads);
     std::vector<DigitCounts<D>> counts(parts.count());
-    parts.run([&](size_t p, size_t lo, size_t hi) { count_digits<D>(v + lo, hi - lo, key_of, counts[p]); });
+    parts.run([&](size_t p, size_t lo, size_t hi) {
+        count_digits<D>(v + lo, hi - lo, key_of, counts[p]);
+    });
     DigitCounts<D> totals{};
     for (const auto& c : counts)
         for (size_t i = 0; i < D.counters; ++i) totals[i] += c[i];

@@ -30,7 +30,9 @@ struct Digits {
     size_t offset[4];
     size_t counters;
 
-    constexpr size_t slot(uint32_t key, int d) const { return offset[d] + ((key >> shift[d]) & mask[d]); }
+    constexpr size_t slot(uint32_t key, int d) const {
+        return offset[d] + ((key >> shift[d]) & mask[d]);
+    }
     constexpr size_t size(int d) const { return size_t{mask[d]} + 1; }
 };
 // Four byte digits: the whole key.

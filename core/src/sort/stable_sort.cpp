@@ -1,7 +1,6 @@
 #include "sort/stable_sort.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <numeric>
 
