@@ -155,10 +155,20 @@ def test_counts_and_strides_past_64_bits_are_refused(make, shape, what):
         make(shape)
 
 
-def test_transposing_an_empty_array_checks_the_new_strides():
+# Results of empty operands whose own shape would not fit in 64 bits.
+@pytest.mark.parametrize("call, message", [
+    (lambda: CoreArray.zeros([2**63, 0]).transpose(), f"Shape [0, {2**63}] is too large: its stride"),
+    (lambda: CoreArray.zeros([2**61, 0]).matmul(CoreArray.zeros([0, 2**61])),
+     f"Shape [{2**61}, {2**61}] is too large: its element count"),
+])
+def test_results_past_64_bits_are_refused(call, message):
+    with raises(ValueError, message + " does not fit in 64 bits"):
+        call()
+
+
+def test_empty_results_at_the_edge_of_64_bits():
     assert CoreArray.zeros([2**61, 0]).transpose().strides == [2**63, 4]
-    with raises(ValueError, f"Shape [0, {2**63}] is too large: its stride does not fit in 64 bits"):
-        CoreArray.zeros([2**63, 0]).transpose()
+    assert CoreArray.zeros([2**61, 0]).matmul(CoreArray.zeros([0, 0])).shape == [2**61, 0]
 
 
 @pytest.mark.parametrize("arrays, shape", [
