@@ -23,10 +23,15 @@ def f32(x):
 
 
 def run_python(code, env=None):
-    """Runs code in a fresh interpreter (for once-per-process and environment behaviour)."""
+    """Runs code in a fresh interpreter (for once-per-process and environment behaviour).
+    An env value of None removes that variable."""
     full_env = dict(os.environ)
     full_env["PYTHONPATH"] = os.path.join(ROOT, "python")
-    full_env.update(env or {})
+    for name, value in (env or {}).items():
+        if value is None:
+            full_env.pop(name, None)
+        else:
+            full_env[name] = value
     return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                           env=full_env, timeout=120)
 
@@ -150,3 +155,12 @@ def frame(**columns):
 
 def col(df, key):
     return df.get_column(key).data.to_list()
+
+
+def f32_matrix(array):
+    """A tessra CoreArray holding a 2-D numpy array's values as float32."""
+    from tessra import CoreArray
+    import numpy as np
+    a = np.asarray(array, dtype=np.float32)
+    return CoreArray(a.ravel().tolist(), list(a.shape))
+
