@@ -35,6 +35,7 @@ MethodTable& functions() {
         add_table_functions(all);
         add_backend_functions(all);
         add_hardware_functions(all);
+        add_profiler_functions(all);
         MethodTable ordered;
         for (const char* name : kFunctionOrder)
             for (const PyMethodDef& def : all)

@@ -14,5 +14,6 @@ void add_random_functions(MethodTable& t);
 void add_table_functions(MethodTable& t);
 void add_backend_functions(MethodTable& t);
 void add_hardware_functions(MethodTable& t);
+void add_profiler_functions(MethodTable& t);
 
 }  // namespace tessra::py

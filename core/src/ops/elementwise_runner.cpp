@@ -8,18 +8,6 @@ namespace tessra::ew {
 
 namespace detail {
 
-bool cpu_has_avx2() {
-#if defined(__x86_64__)
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    }();
-    return has;
-#else
-    return false;
-#endif
-}
-
 size_t piece_blocks(size_t blocks, size_t serial_below) {
     // Many pieces per thread let work stealing even out a thread that was held up (shared
     // cores, page faults); no piece is so short that handing it over costs more than running it.
