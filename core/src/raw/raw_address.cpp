@@ -181,7 +181,8 @@ Status matmul_2d_f32(uint64_t a, uint64_t b, uint64_t out, uint64_t m, uint64_t 
 }
 
 std::string sum_as_string(uint64_t a, uint64_t b) {
-    unsigned __int128 s = static_cast<unsigned __int128>(a) + b;
+    __extension__ typedef unsigned __int128 u128;  // the sum needs 65 bits
+    u128 s = static_cast<u128>(a) + b;
     char digits[40];
     char* p = digits + sizeof digits;
     do {
