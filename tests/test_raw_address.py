@@ -325,3 +325,28 @@ def test_text_signatures():
     assert tessra.array_matmul_2d_f32.__text_signature__ == "(a_ptr, b_ptr, out_ptr, m, k, n)"
     assert tessra.array_max_f32_strided.__text_signature__ == "(data_ptr, shape, strides)"
     assert tessra.sum_as_string.__text_signature__ == "(a, b)"
+
+
+def test_threads_record_under_their_own_context(profiling):
+    import threading
+    x = np.ones(100, F32)
+
+    def work(i):
+        tessra.set_profile_context(f"t{i}")
+        for _ in range(50 + i):
+            tessra.array_sum_f32(ptr(x), 100)
+        tessra.array_dot_product_f32(ptr(x), ptr(x), 100)
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(6)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    import json
+    for i in range(6):
+        report = json.loads(tessra.get_profile_report(f"t{i}"))
+        assert {k: v["count"] for k, v in report["operations"].items()} == {"sum": 50 + i,
+                                                                          "dot_product": 1}
+        shares = sum(v["percent_total"] for v in report["operations"].values())
+        assert report["total_time_ms"] == 0.0 or abs(shares - 100.0) < 1e-9
+    assert recorded_operations()["sum"] == (sum(50 + i for i in range(6)), "CPU")
