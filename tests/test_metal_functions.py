@@ -148,11 +148,3 @@ def test_cuda_is_absent(profiling):
         tessra.cuda_add_f32(1, 2, 3, "4")
     assert recorded_operations() == {}
 
-
-def test_text_signatures():
-    assert tessra.metal_add_f32.__text_signature__ == "(a_ptr, b_ptr, result_ptr, count)"
-    assert tessra.metal_matmul_f32.__text_signature__ == "(a_ptr, b_ptr, c_ptr, m, k, n)"
-    assert tessra.metal_transpose_f32.__text_signature__ == "(in_ptr, out_ptr, m, n)"
-    assert tessra.metal_broadcast_op.__text_signature__ == (
-        "(op, a_ptr, b_ptr, out_ptr, shape, strides_a, strides_b, size, size_a, size_b)")
-    assert tessra.metal_is_available.__text_signature__ == "()"
