@@ -1,5 +1,7 @@
 #include "platform/metal.hpp"
 
+#include "scheduler/pool.hpp"
+
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -50,9 +52,12 @@ void CommandBuffer::commit() {
             std::vector<Buffer*> bound;
             for (const auto& b : d.buffers) bound.push_back(b.get());
             KernelBody body = d.pipeline->function->body;
-            for (uint64_t z = 0; z < d.grid.depth; ++z)
-                for (uint64_t y = 0; y < d.grid.height; ++y)
-                    for (uint64_t x = 0; x < d.grid.width; ++x) body(bound.data(), x, y);
+            // Grid positions are independent, as on a GPU, so they may run on every core.
+            const uint64_t width = d.grid.width;
+            const uint64_t positions = width * d.grid.height * d.grid.depth;
+            pool::parallel_for(positions, 1 << 14, [&](size_t begin, size_t end) {
+                for (uint64_t i = begin; i < end; ++i) body(bound.data(), i % width, i / width % d.grid.height);
+            });
         }
     }
 }
