@@ -3,7 +3,6 @@
 
 #include "module.hpp"
 #include "args.hpp"
-#include "core_array_object.hpp"
 
 namespace tessra::py {
 

@@ -1,23 +1,13 @@
 import math
-import re
 
 import numpy as np
 import pytest
 
-from conftest import f32
+from conftest import f32, raises, to_numpy, to_tessra
 from tessra import CoreArray, DType
 
 NOT_SQUARE = "Cholesky requires a square 2D matrix"
 NOT_PD = "Matrix is not positive definite"
-
-
-def _array(m):
-    m = np.asarray(m, dtype=np.float32)
-    return CoreArray(m.ravel().tolist(), list(m.shape))
-
-
-def _matrix(a):
-    return np.array(a.to_list(), dtype=np.float32).reshape(a.shape)
 
 
 def _spd(n, seed):
@@ -25,18 +15,14 @@ def _spd(n, seed):
     return (m @ m.T / n + np.eye(n)).astype(np.float32)
 
 
-def _raises(exc, message):
-    return pytest.raises(exc, match="^" + re.escape(message) + "$")
-
-
 @pytest.mark.parametrize("n", [1, 2, 7, 31, 32, 33, 100, 257, 512])
 def test_matches_numpy_in_float64_and_leaves_the_input_alone(n):
     s = _spd(n, n)
-    a = _array(s)
+    a = to_tessra(s)
     before = a.to_list()
     l = a.cholesky()
     assert l.shape == [n, n] and l.dtype == DType.Float32
-    got = _matrix(l)
+    got = to_numpy(l)
     ref = np.linalg.cholesky(s.astype(np.float64))
     np.testing.assert_allclose(got, ref, rtol=1e-4, atol=1e-5 * np.abs(ref).max())
     assert not np.triu(got, 1).any()
@@ -47,7 +33,7 @@ def test_only_the_lower_triangle_is_read():
     s = _spd(40, 1)
     s[np.triu_indices(40, 1)] = np.nan
     ref = np.linalg.cholesky(s.astype(np.float64))  # numpy reads the lower triangle too
-    np.testing.assert_allclose(_matrix(_array(s).cholesky()), ref, rtol=1e-4, atol=1e-5)
+    np.testing.assert_allclose(to_numpy(to_tessra(s).cholesky()), ref, rtol=1e-4, atol=1e-5)
 
 
 @pytest.mark.parametrize("m, expected", [
@@ -55,17 +41,17 @@ def test_only_the_lower_triangle_is_read():
     ([[9]], [[3.0]]),
 ])
 def test_small_factors_by_hand(m, expected):
-    assert _array(m).cholesky().to_list() == [x for row in expected for x in row]
+    assert to_tessra(m).cholesky().to_list() == [x for row in expected for x in row]
 
 
-def test_empty_matrix():
+def test_emptyto_numpy():
     l = CoreArray.zeros([0, 0]).cholesky()
     assert l.shape == [0, 0] and l.to_list() == []
 
 
 @pytest.mark.parametrize("shape", [[2, 3], [4], [2, 2, 2], [], [0, 1]])
-def test_not_a_square_matrix(shape):
-    with _raises(ValueError, NOT_SQUARE):
+def test_not_a_squareto_numpy(shape):
+    with raises(ValueError, NOT_SQUARE):
         CoreArray.zeros(shape).cholesky()
 
 
@@ -75,21 +61,14 @@ def test_not_a_square_matrix(shape):
     [[2, 0], [0, math.nan]], [[1e30, 0], [1e30, 1]],
 ])
 def test_not_positive_definite(m):
-    with _raises(ValueError, NOT_PD):
-        _array(m).cholesky()
+    with raises(ValueError, NOT_PD):
+        to_tessra(m).cholesky()
 
 
 @pytest.mark.parametrize("dtype", [DType.Float64, DType.Int32, DType.Int64, DType.Bool])
 def test_other_element_types(dtype):
-    with _raises(TypeError, "cholesky() currently only supports Float32"):
+    with raises(TypeError, "cholesky() currently only supports Float32"):
         CoreArray.zeros([3, 3], dtype).cholesky()
     # The shape is checked first.
-    with _raises(ValueError, NOT_SQUARE):
+    with raises(ValueError, NOT_SQUARE):
         CoreArray.zeros([3, 2], dtype).cholesky()
-
-
-def test_signature():
-    assert CoreArray.cholesky.__text_signature__ == "($self)"
-    assert CoreArray.cholesky.__doc__ == "Cholesky decomposition"
-    with pytest.raises(TypeError):
-        _array([[1.0]]).cholesky(1)
