@@ -27,9 +27,16 @@ Status cuda_add(uint64_t, uint64_t, uint64_t, uint64_t) {
 }
 
 int32_t load_i32(PyObject* o) {
-    const int64_t v = load_i64(o);
-    if (v < INT32_MIN || v > INT32_MAX)
-        throw overflow_error("out of range integral type conversion attempted");
+    const Error out_of_range = overflow_error("out of range integral type conversion attempted");
+    int64_t v;
+    try {
+        v = load_i64(o);
+    } catch (const PyErrSet&) {
+        if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw;
+        PyErr_Clear();  // beyond 64 bits is out of the 32-bit range too
+        throw out_of_range;
+    }
+    if (v < INT32_MIN || v > INT32_MAX) throw out_of_range;
     return static_cast<int32_t>(v);
 }
 std::vector<int32_t> load_i32s(PyObject* o) { return load_vector<int32_t>(o, load_i32); }

@@ -131,6 +131,7 @@ def _broadcast(out_ptr=8, shape=(2, 2), strides_a=(4, 4), strides_b=(4, 4), op=0
     ({"strides_b": [4, 4, 4]}, ValueError, "Strides rank mismatch in metal_broadcast_op"),
     ({"shape": [2**31]}, OverflowError, "out of range integral type conversion attempted"),
     ({"op": -2**31 - 1}, OverflowError, "out of range integral type conversion attempted"),
+    ({"strides_b": [4, 2**70]}, OverflowError, "out of range integral type conversion attempted"),
 ])
 def test_broadcast_op_checks_and_touches_nothing(kwargs, exc, message, profiling):
     with raises(exc, message):
