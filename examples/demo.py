@@ -78,3 +78,23 @@ try:
     CoreArray([1.0, 2.0, 2.0, 1.0], [2, 2]).cholesky()
 except ValueError as e:
     print("indefinite:", e)
+
+print("\n== Raw addresses and the profiler")
+# The array_* functions work on memory another object owns, given by its address.
+buf = CoreArray.arange(0, 8)
+other = CoreArray.full([8], 0.5)
+out = CoreArray.zeros([8])
+tessra.enable_profiling()
+tessra.set_profile_context("demo")
+tessra.array_add_f32(buf.data_ptr, other.data_ptr, out.data_ptr, 8)
+print("a + b in place of out:", out.to_list())
+print("sum", tessra.array_sum_f32(out.data_ptr, 8),
+      "dot", tessra.array_dot_product_f32(buf.data_ptr, other.data_ptr, 8))
+print("sum over the 2x4 values walked as their 4x2 transpose:",
+      tessra.array_sum_f32_strided(buf.data_ptr, [4, 2], [4, 16]))
+tessra.metal_transpose_f32(buf.data_ptr, out.data_ptr, 2, 4)
+print("transpose 2x4 -> 4x2:", out.to_list())
+print("metal device:", tessra.metal_is_available(), "cuda:", tessra.cuda_is_available())
+tessra.disable_profiling()
+print(tessra.get_profile_report("demo"))
+tessra.clear_profile()
