@@ -6,13 +6,21 @@ import pytest
 
 from tessra import CoreArray, DataFrame, DType, Series
 
-from conftest import bits_of_column, raises_exactly, table, typed_array, values_of
+from conftest import bits_of, f32_bits, frame, raises, to_numpy
 
 NAN_BITS = 0x7FC00000
 
 
-def nan_bits(*bits):
-    return np.array(bits, dtype=np.uint32).view(np.float32)
+def values_of(df, key):
+    return to_numpy(df.get_column(key).data)
+
+
+def bits_of_column(df, key):
+    return bits_of(df.get_column(key))
+
+
+def float32_frame(columns):
+    return frame(**{k: (v, DType.Float32) for k, v in columns.items()})
 
 
 def rows_of(df):
@@ -23,8 +31,8 @@ def rows_of(df):
 # ---- join ---------------------------------------------------------------------------------
 
 def test_join_pairs_left_rows_in_order_with_right_rows_ascending():
-    left = table(k=[1, 2, 2], a=[10, 20, 30])
-    right = table(k=[2, 2, 3], b=[5, 6, 7])
+    left = frame(k=[1, 2, 2], a=[10, 20, 30])
+    right = frame(k=[2, 2, 3], b=[5, 6, 7])
     inner = left.join(right, "k", "k", "inner")
     assert (inner.row_count, list(inner.columns)) == (4, ["k", "a", "b"])
     assert values_of(inner, "a").tolist() == [20, 20, 30, 30]
@@ -40,8 +48,8 @@ def test_join_pairs_left_rows_in_order_with_right_rows_ascending():
 
 @pytest.mark.parametrize("how", ["inner", "left"])
 def test_float_keys_match_by_bit_pattern(how):
-    left = table(k=nan_bits(0x00000000, NAN_BITS, 0x7FC00001, 0x80000000), a=[1, 2, 3, 4])
-    right = table(k=nan_bits(0x80000000, NAN_BITS), b=[10, 20])
+    left = frame(k=Series("k", f32_bits(0x00000000, NAN_BITS, 0x7FC00001, 0x80000000)), a=[1, 2, 3, 4])
+    right = frame(k=Series("k", f32_bits(0x80000000, NAN_BITS)), b=[10, 20])
     out = left.join(right, "k", "k", how)
     b = values_of(out, "b")
     if how == "inner":
@@ -55,8 +63,8 @@ def test_float_keys_match_by_bit_pattern(how):
 @pytest.mark.parametrize("how", ["inner", "left"])
 @pytest.mark.parametrize("dtype", [DType.Float64, DType.Int64, DType.Bool])
 def test_keys_of_other_types_pair_nothing(dtype, how):
-    left = table(k=([1, 1], dtype), a=[1, 2])
-    right = table(k=([1, 1], dtype), b=[3, 4])
+    left = frame(k=([1, 1], dtype), a=[1, 2])
+    right = frame(k=([1, 1], dtype), b=[3, 4])
     out = left.join(right, "k", "k", how)
     assert out.row_count == 0
     assert {k: (s.dtype, s.data.shape) for k, s in out.columns.items()} == {
@@ -64,13 +72,13 @@ def test_keys_of_other_types_pair_nothing(dtype, how):
 
 
 def test_inner_join_without_matches_keeps_every_column():
-    out = table(k=[1], a=[2]).join(table(j=[3], b=[4]), "k", "j", "inner")
+    out = frame(k=[1], a=[2]).join(frame(j=[3], b=[4]), "k", "j", "inner")
     assert (out.row_count, rows_of(out)) == (0, {"k": ("k", []), "a": ("a", []), "b": ("b", [])})
 
 
 def test_output_names():
-    left = table(id=[1, 2], v=[10, 20], v_y=[0, 0])
-    right = table(id=[2, 1], v=[7, 8], w=Series("own", CoreArray([5, 6], [2])))
+    left = frame(id=[1, 2], v=[10, 20], v_y=[0, 0])
+    right = frame(id=[2, 1], v=[7, 8], w=Series("own", CoreArray([5, 6], [2])))
     out = left.join(right, "id", "id", "inner")
     assert rows_of(out) == {
         "id": ("id", [1.0, 2.0]),
@@ -81,15 +89,15 @@ def test_output_names():
 
 
 def test_int32_keys_and_values_come_out_as_float32():
-    left = table(k=([7, -3], DType.Int32), a=([1, 2], DType.Int32))
-    right = table(k=([-3, 7], DType.Int32), b=([70, 30], DType.Int32))
+    left = frame(k=([7, -3], DType.Int32), a=([1, 2], DType.Int32))
+    right = frame(k=([-3, 7], DType.Int32), b=([70, 30], DType.Int32))
     out = left.join(right, "k", "k", "inner")
     assert rows_of(out) == {"k": ("k", [7.0, -3.0]), "a": ("a", [1.0, 2.0]), "b": ("b", [30.0, 70.0])}
     assert {s.dtype for s in out.columns.values()} == {"Float32"}
 
 
 def test_join_with_itself():
-    df = table(k=[1, 1], v=[2, 3])
+    df = frame(k=[1, 1], v=[2, 3])
     out = df.join(df, "k", "k", "inner")
     assert rows_of(out) == {"k": ("k", [1.0] * 4), "v": ("v", [2.0, 2.0, 3.0, 3.0]),
                             "v_y": ("v", [2.0, 3.0, 2.0, 3.0])}
@@ -103,33 +111,33 @@ def test_join_with_itself():
     ("k", "k", "outer", ValueError, "Only 'inner' and 'left' joins are supported"),
 ])
 def test_join_checks_in_order(left_on, right_on, how, exc, message):
-    right = table(k=[1], i=([1], DType.Int32))
+    right = frame(k=[1], i=([1], DType.Int32))
     with pytest.raises(exc) as info:
-        table(k=[1]).join(right, left_on, right_on, how)
+        frame(k=[1]).join(right, left_on, right_on, how)
     assert info.value.args == (message,)
 
 
 def test_join_argument_types():
-    with raises_exactly(TypeError, "argument 'other': 'dict' object cannot be converted to 'DataFrame'"):
-        table(k=[1]).join({}, "k", "k", "inner")
+    with raises(TypeError, "argument 'other': 'dict' object cannot be converted to 'DataFrame'"):
+        frame(k=[1]).join({}, "k", "k", "inner")
     with pytest.raises(TypeError, match="argument 'how'"):
-        table(k=[1]).join(table(k=[1]), "k", "k", 1)
+        frame(k=[1]).join(frame(k=[1]), "k", "k", 1)
 
 
 @pytest.mark.parametrize("side", ["left", "right"])
 def test_join_refuses_a_short_column(side):
-    short = table(k=[1, 2, 3])
+    short = frame(k=[1, 2, 3])
     short.columns = {"k": Series("k", CoreArray([1, 2, 3], [3])), "v": Series("v", CoreArray([1], [1]))}
-    full = table(k=[1, 2, 3], w=[4, 5, 6])
+    full = frame(k=[1, 2, 3], w=[4, 5, 6])
     pair = (short, full) if side == "left" else (full, short)
-    with raises_exactly(ValueError, "Column v has 1 values for 3 rows"):
+    with raises(ValueError, "Column v has 1 values for 3 rows"):
         pair[0].join(pair[1], "k", "k", "left")
 
 
 def test_join_reads_only_the_rows_it_pairs():
-    short = table(k=[1, 2, 3])
+    short = frame(k=[1, 2, 3])
     short.columns = {"k": Series("k", CoreArray([1, 2, 3], [3])), "v": Series("v", CoreArray([9], [1]))}
-    assert values_of(short.join(table(k=[1]), "k", "k", "inner"), "v").tolist() == [9]
+    assert values_of(short.join(frame(k=[1]), "k", "k", "inner"), "v").tolist() == [9]
 
 
 def _random_sides(rng, n, m, distinct):
@@ -151,7 +159,7 @@ def test_join_matches_pandas_merge(how, n, m, distinct, shift):
     rng = np.random.default_rng(n + m)
     left, right = _random_sides(rng, n, m, distinct)
     right["k"] += shift
-    out = table(**left).join(table(**right), "k", "k", how)
+    out = float32_frame(left).join(float32_frame(right), "k", "k", how)
     ref = pd.DataFrame(left).merge(pd.DataFrame(right), on="k", how=how)
     ref = ref.sort_values(["lrow", "rrow"], kind="stable")
     assert out.row_count == len(ref)
@@ -166,7 +174,7 @@ def test_join_matches_pandas_merge(how, n, m, distinct, shift):
 # ---- pivot --------------------------------------------------------------------------------
 
 def test_pivot_grid():
-    out = table(i=[1, 1, 2, 1], c=[10, 20, 10, 10], v=[5, 6, 7, 8]).pivot("i", "c", "v")
+    out = frame(i=[1, 1, 2, 1], c=[10, 20, 10, 10], v=[5, 6, 7, 8]).pivot("i", "c", "v")
     assert list(out.columns) == ["i", "10", "20"]
     assert (values_of(out, "i").tolist(), values_of(out, "10").tolist()) == ([1, 2], [8, 7])
     assert bits_of_column(out, "20") == [np.float32(6).view(np.uint32), NAN_BITS]
@@ -180,12 +188,12 @@ def test_pivot_grid():
     (1.401298464324817e-45, "0.000000000000000000000000000000000000000000001"), (123456.5, "123456.5"),
 ])
 def test_float_column_key_text(key, text):
-    out = table(i=[0], c=[key], v=[1]).pivot("i", "c", "v")
+    out = frame(i=[0], c=[key], v=[1]).pivot("i", "c", "v")
     assert list(out.columns) == ["i", text]
 
 
 def test_int32_keys():
-    out = table(i=([3, -1], DType.Int32), c=([-12, 7], DType.Int32), v=([4, 5], DType.Int32)).pivot(
+    out = frame(i=([3, -1], DType.Int32), c=([-12, 7], DType.Int32), v=([4, 5], DType.Int32)).pivot(
         "i", "c", "v")
     assert (list(out.columns), values_of(out, "i").tolist()) == (["i", "-12", "7"], [-1, 3])
     assert bits_of_column(out, "-12") == [NAN_BITS, np.float32(4).view(np.uint32)]
@@ -197,13 +205,13 @@ def test_int32_keys():
     ([-0.0, 0.0], [0x80000000, 0x00000000]),
 ])
 def test_signed_zero_index_keys_keep_first_occurrence_order(keys, order):
-    out = table(i=keys, c=[1, 1], v=[1, 2]).pivot("i", "c", "v")
+    out = frame(i=keys, c=[1, 1], v=[1, 2]).pivot("i", "c", "v")
     assert bits_of_column(out, "i") == order
 
 
 def test_nan_keys_sort_last_in_first_occurrence_order():
-    keys = nan_bits(0x7FC00001, 0x40000000, NAN_BITS, 0xBF800000)
-    out = table(i=keys, c=keys, v=[1, 2, 3, 4]).pivot("i", "c", "v")
+    keys = f32_bits(0x7FC00001, 0x40000000, NAN_BITS, 0xBF800000)
+    out = frame(i=Series("i", keys), c=Series("c", keys), v=[1, 2, 3, 4]).pivot("i", "c", "v")
     assert bits_of_column(out, "i") == [0xBF800000, 0x40000000, 0x7FC00001, NAN_BITS]
     # Both NaN column keys are named "NaN": the later one (NAN_BITS) is what stays.
     assert list(out.columns) == ["i", "-1", "2", "NaN"]
@@ -211,19 +219,19 @@ def test_nan_keys_sort_last_in_first_occurrence_order():
 
 
 def test_key_text_equal_to_the_index_name_replaces_the_index_column():
-    out = table(**{"1": [5, 6], "c": [1, 2], "v": [7, 8]}).pivot("1", "c", "v")
+    out = frame(**{"1": [5, 6], "c": [1, 2], "v": [7, 8]}).pivot("1", "c", "v")
     assert (list(out.columns), out.get_column("1").name) == (["1", "2"], "1")
     assert bits_of_column(out, "1") == [np.float32(7).view(np.uint32), NAN_BITS]
 
 
 def test_one_column_as_index_columns_and_values():
-    out = table(k=[2, 1]).pivot("k", "k", "k")
+    out = frame(k=[2, 1]).pivot("k", "k", "k")
     assert (values_of(out, "k").tolist(), bits_of_column(out, "1")[0], bits_of_column(out, "2")[1]) == (
         [1, 2], np.float32(1).view(np.uint32), np.float32(2).view(np.uint32))
 
 
 def test_pivot_of_no_rows():
-    df = table(i=([], DType.Float64), c=([], DType.Bool), v=[])
+    df = frame(i=([], DType.Float64), c=([], DType.Bool), v=[])
     out = df.pivot("i", "c", "v")
     assert (out.row_count, rows_of(out)) == (0, {"i": ("i", [])})
 
@@ -237,7 +245,7 @@ def test_pivot_of_no_rows():
     (("i", "c", "s"), ValueError, "Column s has 1 values for 2 rows"),
 ])
 def test_pivot_failures(args, exc, message):
-    df = table(i=[1, 2], c=[1, 2], v=[1, 2], w=([1, 2], DType.Int64))
+    df = frame(i=[1, 2], c=[1, 2], v=[1, 2], w=([1, 2], DType.Int64))
     df.columns = {**df.columns, "s": Series("s", CoreArray([1], [1]))}
     with pytest.raises(exc) as info:
         df.pivot(*args)
@@ -247,7 +255,7 @@ def test_pivot_failures(args, exc, message):
 def test_a_grid_larger_than_memory_is_a_memory_error():
     keys = np.arange(300_000, dtype=np.float32)
     with pytest.raises(MemoryError):
-        table(i=keys, c=keys, v=keys).pivot("i", "c", "v")
+        float32_frame({"i": keys, "c": keys, "v": keys}).pivot("i", "c", "v")
 
 
 @pytest.mark.parametrize("n, rows, cols, dtype", [
@@ -260,7 +268,7 @@ def test_pivot_matches_pandas_pivot_table(n, rows, cols, dtype):
     i = rng.integers(-rows, rows, n)
     c = rng.integers(0, cols, n) * 0.5
     v = rng.integers(-1000, 1000, n)
-    out = table(i=(i, dtype), c=c, v=(v, dtype)).pivot("i", "c", "v")
+    out = frame(i=(i, dtype), c=(c, DType.Float32), v=(v, dtype)).pivot("i", "c", "v")
     ref = pd.DataFrame({"i": i, "c": c.astype(np.float32), "v": v}).pivot_table(
         index="i", columns="c", values="v", aggfunc="last")
     np.testing.assert_array_equal(values_of(out, "i"), ref.index.to_numpy(np.float32))

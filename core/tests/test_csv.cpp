@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "dataframe/csv.hpp"
-#include "dataframe/csv_number.hpp"
-#include "dataframe/csv_utf8.hpp"
+#include "dataframe/csv/reader.hpp"
+#include "dataframe/csv/number.hpp"
+#include "dataframe/csv/utf8.hpp"
 
 using namespace tessra;
 

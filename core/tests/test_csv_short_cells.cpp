@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "dataframe/csv_number.hpp"
+#include "dataframe/csv/number.hpp"
 
 namespace tessra {
 namespace {

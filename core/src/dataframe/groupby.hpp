@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "dataframe/core.hpp"
+#include "dataframe/frame.hpp"
 #include "util/error.hpp"
 
 namespace tessra {

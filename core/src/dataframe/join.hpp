@@ -2,7 +2,7 @@
 // Inner and left joins of two frames on one key column each.
 #include <string>
 
-#include "dataframe/core.hpp"
+#include "dataframe/frame.hpp"
 #include "util/error.hpp"
 
 namespace tessra {

@@ -2,7 +2,7 @@
 // Reshaping a long frame into a wide one.
 #include <string>
 
-#include "dataframe/core.hpp"
+#include "dataframe/frame.hpp"
 #include "util/error.hpp"
 
 namespace tessra {

@@ -1,14 +1,14 @@
-#include "dataframe/csv_parse.hpp"
+#include "dataframe/csv/parse.hpp"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <optional>
 
-#include "dataframe/csv_number.hpp"
-#include "dataframe/csv_scan.hpp"
-#include "dataframe/csv_source.hpp"
-#include "dataframe/csv_utf8.hpp"
+#include "dataframe/csv/number.hpp"
+#include "dataframe/csv/scan.hpp"
+#include "dataframe/csv/source.hpp"
+#include "dataframe/csv/utf8.hpp"
 #include "scheduler/pool.hpp"
 
 namespace tessra::csv {

@@ -1,4 +1,4 @@
-#include "dataframe/csv_number.hpp"
+#include "dataframe/csv/number.hpp"
 
 #include <charconv>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "dataframe/csv_utf8.hpp"
+#include "dataframe/csv/utf8.hpp"
 
 namespace tessra::csv {
 

@@ -1,9 +1,9 @@
-#include "dataframe/csv.hpp"
+#include "dataframe/csv/reader.hpp"
 
 #include <algorithm>
 #include <cstring>
 
-#include "dataframe/csv_parse.hpp"
+#include "dataframe/csv/parse.hpp"
 #include "scheduler/pool.hpp"
 
 namespace tessra {

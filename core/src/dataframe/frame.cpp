@@ -1,4 +1,4 @@
-#include "dataframe/core.hpp"
+#include "dataframe/frame.hpp"
 
 #include <absl/container/flat_hash_set.h>
 
@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-#include "dataframe/csv.hpp"
+#include "dataframe/csv/reader.hpp"
 #include "dataframe/rebuild.hpp"
 #include "dataframe/row_order.hpp"
 #include "scheduler/pool.hpp"

@@ -1,4 +1,4 @@
-#include "dataframe/csv_source.hpp"
+#include "dataframe/csv/source.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
