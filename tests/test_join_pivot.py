@@ -140,6 +140,12 @@ def test_join_reads_only_the_rows_it_pairs():
     assert values_of(short.join(frame(k=[1]), "k", "k", "inner"), "v").tolist() == [9]
 
 
+def test_a_pair_list_larger_than_memory_is_a_memory_error():
+    df = float32_frame({"k": np.ones(200_000, np.float32)})
+    with pytest.raises(MemoryError):
+        df.join(df, "k", "k", "inner")
+
+
 def _random_sides(rng, n, m, distinct):
     left = {"k": rng.integers(0, distinct, n).astype(np.float32), "a": rng.random(n, dtype=np.float32),
             "lrow": np.arange(n, dtype=np.float32)}

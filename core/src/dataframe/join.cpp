@@ -11,6 +11,7 @@
 
 #include "dataframe/rebuild.hpp"
 #include "scheduler/pool.hpp"
+#include "util/memory_limit.hpp"
 
 namespace tessra {
 
@@ -193,6 +194,7 @@ Pairs make_pairs(const uint32_t* left_keys, uint64_t n, const uint32_t* right_ke
 
     Pairs out;
     const uint64_t total = start[ch.count];
+    require_memory(total, 2 * sizeof(uint64_t));
     out.left.resize(total);
     out.right.resize(total);
     std::vector<uint64_t> right_bound(ch.count);

@@ -1,10 +1,7 @@
 #include "dataframe/pivot.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
-#include <new>
 #include <vector>
 
 #include "dataframe/groupby.hpp"
@@ -12,6 +9,7 @@
 #include "dataframe/row_order.hpp"
 #include "scheduler/pool.hpp"
 #include "util/float_text.hpp"
+#include "util/memory_limit.hpp"
 
 namespace tessra {
 
@@ -58,15 +56,6 @@ std::string key_text(uint32_t key, bool int_keys) {
     return int_keys ? std::to_string(static_cast<int32_t>(key)) : float_plain_text(std::bit_cast<float>(key));
 }
 
-// Many small column allocations each succeed on an overcommitting system and fail only when
-// touched, so a grid that cannot fit in memory is refused up front.
-void check_grid_fits(uint64_t rows, uint64_t cols) {
-    const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || page <= 0 || rows == 0) return;
-    const uint64_t max_cells = static_cast<uint64_t>(pages) * static_cast<uint64_t>(page) / sizeof(float);
-    if (cols > max_cells / rows) throw std::bad_alloc();
-}
-
 // Rows later in the frame overwrite earlier ones, so the fill runs in row order.
 template <class T>
 void fill_cells(float* const* cells, const uint32_t* p, const uint32_t* q, const T* v, uint64_t rows) {
@@ -103,7 +92,7 @@ Result<DataFrame> frame_pivot(const DataFrame& df, const std::string& index,
         cols_side();
     }
     const uint64_t k = row_keys.keys.size(), c = col_keys.keys.size();
-    check_grid_fits(k, c);
+    if (k > 0) require_memory(c, k * sizeof(float));
 
     std::vector<CoreArray> grid;
     std::vector<float*> cells;
