@@ -120,30 +120,38 @@ private:
 };
 
 KeyIndex::KeyIndex(const uint32_t* keys, uint64_t n, const Partitioning& part)
-    : part_(part), parts_(part.count()), rows_(scratch<uint64_t>(n)) {
+    : part_(part), parts_(part.count()) {
     PartitionedRows by_part;
-    if (part.bits > 0) by_part = partition_rows(keys, n, part);
-    const uint64_t* src = by_part.rows.get();
-    const uint32_t* src_keys = src ? by_part.keys.get() : keys;
+    if (part.bits > 0) {
+        by_part = partition_rows(keys, n, part);
+        rows_ = std::move(by_part.rows);
+    } else {
+        rows_ = scratch<uint64_t>(n);
+        for (uint64_t i = 0; i < n; ++i) rows_[i] = i;
+        by_part.begin = {0, n};
+    }
+    const uint32_t* part_keys = part.bits > 0 ? by_part.keys.get() : keys;
     pool::parallel_tasks(parts_.size(), [&](size_t p) {
-        const uint64_t b = src ? by_part.begin[p] : 0, e = src ? by_part.begin[p + 1] : n;
-        auto row = [&](uint64_t j) { return src ? src[j] : j; };
+        const uint64_t b = by_part.begin[p], e = by_part.begin[p + 1];
         Part& part = parts_[p];
         std::vector<uint64_t>& start = part.start;
         std::vector<uint32_t> code(e - b);
         // Sized for all-distinct keys up front: growing the map would cost more.
         part.ids.reserve(e - b);
         for (uint64_t j = b; j < e; ++j) {
-            auto [it, fresh] = part.ids.try_emplace(src_keys[j], static_cast<uint32_t>(start.size()));
+            auto [it, fresh] = part.ids.try_emplace(part_keys[j], static_cast<uint32_t>(start.size()));
             if (fresh) start.push_back(0);
             code[j - b] = it->second;
             ++start[it->second];
         }
         uint64_t at = b;
         for (uint64_t& s : start) at += std::exchange(s, at);
-        std::vector<uint64_t> next = start;
         start.push_back(e);
-        for (uint64_t j = b; j < e; ++j) rows_[next[code[j - b]]++] = row(j);
+        // Groups are numbered in row order, so rows with distinct keys are in place already.
+        if (start.size() - 1 == e - b) return;
+        const std::vector<uint64_t> src(rows_.get() + b, rows_.get() + e);
+        std::vector<uint64_t> next(start.begin(), start.end() - 1);
+        for (uint64_t j = 0; j < e - b; ++j) rows_[next[code[j]]++] = src[j];
     });
 }
 
