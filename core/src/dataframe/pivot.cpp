@@ -48,10 +48,6 @@ SortedKeys sorted_keys(const CoreArray& col) {
     return s;
 }
 
-float key_value(uint32_t key, bool int_keys) {
-    return int_keys ? static_cast<float>(static_cast<int32_t>(key)) : std::bit_cast<float>(key);
-}
-
 std::string key_text(uint32_t key, bool int_keys) {
     return int_keys ? std::to_string(static_cast<int32_t>(key)) : float_plain_text(std::bit_cast<float>(key));
 }
