@@ -19,20 +19,13 @@ namespace {
 
 // [0, n) cut into a few chunks per pool thread, none shorter than `min_size`.
 struct Chunks {
-    Chunks(uint64_t n, uint64_t min_size) : n(n) {
-        if (n <= min_size) {
-            size = n;
-            count = n == 0 ? 0 : 1;
-            return;
-        }
-        const uint64_t parts = pool::thread_count() * 4;
-        size = std::max(min_size, (n + parts - 1) / parts);
-        count = (n + size - 1) / size;
-    }
+    Chunks(uint64_t n, uint64_t min_size)
+        : n(n), size(n <= min_size ? std::max<uint64_t>(n, 1) : pool::grain_for(n, 4, min_size)),
+          count((n + size - 1) / size) {}
     uint64_t begin(uint64_t c) const { return c * size; }
     uint64_t end(uint64_t c) const { return std::min(n, (c + 1) * size); }
 
-    uint64_t n, size = 0, count = 0;
+    uint64_t n, size, count;
 };
 
 // Storage for values every one of which is written before it is read.
@@ -66,7 +59,7 @@ PartitionedRows partition_rows(const uint32_t* keys, uint64_t n, const Partition
     const size_t parts = part.count();
     PartitionedRows out;
     out.begin.assign(parts + 1, n);
-    const Chunks ch(n, uint64_t{1} << 16);
+    const Chunks ch(n, pool::kRowChunk);
     std::vector<uint64_t> cursor(ch.count * parts);  // [chunk][partition]
     pool::parallel_tasks(ch.count, [&](size_t c) {
         uint64_t* count = &cursor[c * parts];

@@ -42,7 +42,7 @@ SortedKeys sorted_keys(const CoreArray& col) {
     }
     s.place = std::move(g.codes);
     uint32_t* place = s.place.data();
-    pool::parallel_for(s.place.size(), size_t{1} << 16, [&](size_t b, size_t e) {
+    pool::parallel_for(s.place.size(), pool::kRowChunk, [&](size_t b, size_t e) {
         for (size_t i = b; i < e; ++i) place[i] = rank[place[i]];
     });
     return s;
@@ -81,7 +81,7 @@ Result<DataFrame> frame_pivot(const DataFrame& df, const std::string& index,
     SortedKeys row_keys, col_keys;
     auto rows_side = [&] { row_keys = sorted_keys(used[0]->data); };
     auto cols_side = [&] { col_keys = sorted_keys(used[1]->data); };
-    if (rows >= (uint64_t{1} << 16)) {
+    if (rows >= pool::kRowChunk) {
         pool::parallel_invoke(rows_side, cols_side);
     } else {
         rows_side();

@@ -8,7 +8,6 @@
 namespace tessra {
 
 namespace {
-constexpr size_t kGrain = size_t{1} << 16;
 
 // Values at listed positions, kMissing giving the quiet NaN; the check stays out of the
 // loops that never meet it.
@@ -16,7 +15,7 @@ template <class T>
 void gather_listed(float* dst, const T* s, const Rows& rows) {
     const uint64_t* p = rows.positions.data();
     const float nan = std::bit_cast<float>(0x7FC00000u);
-    pool::parallel_for(rows.size(), kGrain, [&](size_t b, size_t e) {
+    pool::parallel_for(rows.size(), pool::kRowChunk, [&](size_t b, size_t e) {
         if (rows.missing)
             for (size_t i = b; i < e; ++i)
                 dst[i] = p[i] == Rows::kMissing ? nan : static_cast<float>(s[p[i]]);
@@ -58,7 +57,7 @@ Result<CoreArray> gather_values(const std::string& key, const CoreArray& src, co
     if (src.dtype == DType::Float32) {
         const float* s = src.f32();
         if (!rows.listed) {
-            pool::parallel_for(k, kGrain * 4, [&](size_t b, size_t e) {
+            pool::parallel_for(k, pool::kCopyChunk, [&](size_t b, size_t e) {
                 std::memcpy(dst + b, s + rows.begin + b, (e - b) * sizeof(float));
             });
         } else {
@@ -68,7 +67,7 @@ Result<CoreArray> gather_values(const std::string& key, const CoreArray& src, co
         const int32_t* s = src.data.as<int32_t>();
         if (!rows.listed) {
             const uint64_t begin = rows.begin;
-            pool::parallel_for(k, kGrain, [&](size_t b, size_t e) {
+            pool::parallel_for(k, pool::kRowChunk, [&](size_t b, size_t e) {
                 for (size_t i = b; i < e; ++i) dst[i] = static_cast<float>(s[begin + i]);
             });
         } else {
