@@ -148,8 +148,11 @@ KeyIndex::KeyIndex(const uint32_t* keys, uint64_t n, const Partitioning& part)
     });
 }
 
-// Left and right row numbers of the output rows, in output order.
+// Left and right row numbers of the output rows, in output order. When every left row gives
+// exactly one output row, `left` stays empty: the left rows are 0 .. n-1.
 struct Pairs {
+    uint64_t count = 0;
+    bool left_in_order = false;
     std::vector<uint64_t> left, right;
     uint64_t left_bound = 0, right_bound = 0;  // one past the largest row of each side
 };
@@ -182,26 +185,35 @@ Pairs make_pairs(const uint32_t* left_keys, uint64_t n, const uint32_t* right_ke
 
     // Then the size of each chunk's output, and each chunk writes from its own start.
     const Chunks ch(n, uint64_t{1} << 15);
-    std::vector<uint64_t> start(ch.count + 1);
+    std::vector<uint64_t> start(ch.count + 1), singles(ch.count);
     pool::parallel_tasks(ch.count, [&](size_t c) {
-        uint64_t total = 0;
+        uint64_t total = 0, single = 0;
         for (uint64_t l = ch.begin(c); l < ch.end(c); ++l) {
             const uint64_t m = match[l];
-            total += m == Rows::kMissing ? uint64_t{keep_unmatched} : several(m) ? m & ~kSeveral : 1;
+            const uint64_t k = m == Rows::kMissing ? uint64_t{keep_unmatched} : several(m) ? m & ~kSeveral : 1;
+            total += k;
+            single += k == 1;
         }
         start[c + 1] = total;
+        singles[c] = single;
     });
-    for (uint64_t c = 0; c < ch.count; ++c) start[c + 1] += start[c];
+    uint64_t single = 0;
+    for (uint64_t c = 0; c < ch.count; ++c) {
+        start[c + 1] += start[c];
+        single += singles[c];
+    }
 
     Pairs out;
     const uint64_t total = start[ch.count];
+    out.count = total;
+    out.left_in_order = single == n && total == n;
     require_memory(total, 2 * sizeof(uint64_t));
-    out.left.resize(total);
+    if (!out.left_in_order) out.left.resize(total);
     out.right.resize(total);
     std::vector<uint64_t> right_bound(ch.count);
     pool::parallel_tasks(ch.count, [&](size_t c) {
         uint64_t o = start[c], bound = 0;
-        uint64_t* left = out.left.data();
+        uint64_t* left = out.left_in_order ? nullptr : out.left.data();
         uint64_t* right = out.right.data();
         for (uint64_t l = ch.begin(c); l < ch.end(c); ++l) {
             const uint64_t m = match[l];
@@ -211,7 +223,7 @@ Pairs make_pairs(const uint32_t* left_keys, uint64_t n, const uint32_t* right_ke
                 } else if (!keep_unmatched) {
                     continue;
                 }
-                left[o] = l;
+                if (left) left[o] = l;
                 right[o++] = m;
                 continue;
             }
@@ -224,7 +236,7 @@ Pairs make_pairs(const uint32_t* left_keys, uint64_t n, const uint32_t* right_ke
         }
         right_bound[c] = bound;
     });
-    out.left_bound = total == 0 ? 0 : out.left.back() + 1;
+    out.left_bound = total == 0 ? 0 : out.left_in_order ? n : out.left.back() + 1;
     for (uint64_t b : right_bound) out.right_bound = std::max(out.right_bound, b);
     return out;
 }
@@ -250,8 +262,9 @@ Result<DataFrame> frame_join(const DataFrame& self, const DataFrame& other,
         pairs = make_pairs(lk.data.as<uint32_t>(), lk.element_count(), rk.data.as<uint32_t>(),
                            rk.element_count(), keep_unmatched);
     }
-    const uint64_t n = pairs.left.size();
-    const Rows left_rows = Rows::list(std::move(pairs.left), pairs.left_bound);
+    const uint64_t n = pairs.count;
+    const Rows left_rows = pairs.left_in_order ? Rows::range(0, n)
+                                               : Rows::list(std::move(pairs.left), pairs.left_bound);
     const Rows right_rows = Rows::list(std::move(pairs.right), pairs.right_bound, keep_unmatched);
 
     DataFrame out;
