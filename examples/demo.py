@@ -45,6 +45,15 @@ print("clip(0, 2)", x.clip(0.0, 2.0).to_list())
 print("rint      ", x.rint().to_list())
 print("sqrt      ", CoreArray([4.0, 2.0], [2]).sqrt().to_list())
 
+print("\n== Matrix products")
+m = CoreArray([1, 2, 3, 4, 5, 6], [2, 3])
+print("m @ m.T", m.matmul(m.transpose()).to_list(), "->", tessra.explain_last_dispatch())
+big = CoreArray.ones([256, 256])
+print("256^3:", big.matmul(big).get_scalar(0), "->", tessra.explain_last_dispatch())
+print(tessra.get_capabilities_summary())
+print("advice for 512^3:", tessra.recommend_backend(2 * 512**3, 3 * 4 * 512**2, False))
+print(tessra.analyse_workload(2048, 64, 1024))
+
 print("\n== Tables: read_csv -> groupby -> sum")
 with tempfile.TemporaryDirectory() as tmp:
     path = os.path.join(tmp, "sales.csv")
