@@ -27,6 +27,7 @@ test: build
 	$(PYTHON) -m pytest -q tests
 
 bench: build
+	PYTHON=$(PYTHON) scripts/bootstrap bench
 	$(PYTHON) bench/run.py $(BENCH)
 
 clean:

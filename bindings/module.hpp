@@ -15,5 +15,8 @@ void add_table_functions(MethodTable& t);
 void add_backend_functions(MethodTable& t);
 void add_hardware_functions(MethodTable& t);
 void add_advice_functions(MethodTable& t);
+void add_profiler_functions(MethodTable& t);
+void add_raw_address_functions(MethodTable& t);
+void add_metal_functions(MethodTable& t);
 
 }  // namespace tessra::py

@@ -1,10 +1,29 @@
 #include "dataframe/rebuild.hpp"
 
+#include <bit>
 #include <cstring>
 
 #include "scheduler/pool.hpp"
 
 namespace tessra {
+
+namespace {
+
+// Values at listed positions, kMissing giving the quiet NaN; the check stays out of the
+// loops that never meet it.
+template <class T>
+void gather_listed(float* dst, const T* s, const Rows& rows) {
+    const uint64_t* p = rows.positions.data();
+    const float nan = std::bit_cast<float>(0x7FC00000u);
+    pool::parallel_for(rows.size(), pool::kRowChunk, [&](size_t b, size_t e) {
+        if (rows.missing)
+            for (size_t i = b; i < e; ++i)
+                dst[i] = p[i] == Rows::kMissing ? nan : static_cast<float>(s[p[i]]);
+        else
+            for (size_t i = b; i < e; ++i) dst[i] = static_cast<float>(s[p[i]]);
+    });
+}
+}  // namespace
 
 Rows Rows::range(uint64_t begin, uint64_t end) {
     Rows r;
@@ -14,11 +33,12 @@ Rows Rows::range(uint64_t begin, uint64_t end) {
     return r;
 }
 
-Rows Rows::list(std::vector<uint64_t> positions, uint64_t bound) {
+Rows Rows::list(std::vector<uint64_t> positions, uint64_t bound, bool missing) {
     Rows r;
     r.listed = true;
     r.positions = std::move(positions);
     r.bound = bound;
+    r.missing = missing;
     return r;
 }
 
@@ -59,20 +79,18 @@ CoreArray gather_checked(const CoreArray& src, const Rows& rows) {
                 std::memcpy(dst + b, s + rows.begin + b, (e - b) * sizeof(float));
             });
         } else {
-            const uint64_t* p = rows.positions.data();
-            pool::parallel_for(k, pool::kRowChunk, [&](size_t b, size_t e) {
-                for (size_t i = b; i < e; ++i) dst[i] = s[p[i]];
-            });
+            gather_listed(dst, s, rows);
         }
     } else {
         const int32_t* s = src.data.as<int32_t>();
-        const uint64_t* p = rows.positions.data();
-        const bool listed = rows.listed;
-        const uint64_t begin = rows.begin;
-        pool::parallel_for(k, pool::kRowChunk, [&](size_t b, size_t e) {
-            for (size_t i = b; i < e; ++i)
-                dst[i] = static_cast<float>(s[listed ? p[i] : begin + i]);
-        });
+        if (!rows.listed) {
+            const uint64_t begin = rows.begin;
+            pool::parallel_for(k, pool::kRowChunk, [&](size_t b, size_t e) {
+                for (size_t i = b; i < e; ++i) dst[i] = static_cast<float>(s[begin + i]);
+            });
+        } else {
+            gather_listed(dst, s, rows);
+        }
     }
     return out;
 }

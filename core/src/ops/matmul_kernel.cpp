@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "ops/elementwise_runner.hpp"
+#include "util/cpu_features.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -92,7 +92,7 @@ void matmul_small_kernel(const float* a, const float* b, float* c, uint64_t m, u
                          uint64_t n) {
     const uint64_t n4 = n / 4 * 4;
 #if defined(__x86_64__)
-    if (ew::detail::cpu_has_avx2())
+    if (cpu_has_avx2_fma())
         fma_columns_avx2(a, b, c, m, k, n, n4);
     else
 #endif
