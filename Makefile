@@ -3,7 +3,7 @@ BUILD  ?= build
 JOBS   ?= $(shell nproc)
 export PYTHONPATH := $(CURDIR)/python
 
-.PHONY: all build demo test test-py test-cpp bench bench-packages bootstrap clean
+.PHONY: all build demo test test-py test-cpp bench bootstrap clean
 
 all: build
 
@@ -26,10 +26,8 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	$(PYTHON) -m pytest -q tests
 
-bench-packages:
-	PYTHON=$(PYTHON) scripts/bench-packages
-
-bench: build bench-packages
+bench: build
+	PYTHON=$(PYTHON) scripts/bootstrap bench
 	$(PYTHON) bench/run.py $(BENCH)
 
 clean:

@@ -80,14 +80,4 @@ Labels Labels::gather(std::span<const uint64_t> positions) const {
     return l;
 }
 
-bool Labels::same_as(const Labels& o) const {
-    if (kind_ != o.kind_) return false;
-    switch (kind_) {
-        case Kind::Range: return start_ == o.start_ && count_ == o.count_;
-        case Kind::Numbers: return numbers_ == o.numbers_;
-        case Kind::Texts: return false;
-    }
-    return false;
-}
-
 }  // namespace tessra

@@ -25,8 +25,6 @@ public:
     Labels slice(uint64_t begin, uint64_t end) const;
     // Labels at `positions`, in that order; the caller ensures every position < size().
     Labels gather(std::span<const uint64_t> positions) const;
-    // True when gather and slice give the same labels for both, known without reading them.
-    bool same_as(const Labels& o) const;
 
 private:
     enum class Kind : uint8_t { Range, Numbers, Texts };

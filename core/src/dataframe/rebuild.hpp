@@ -3,12 +3,10 @@
 // of source positions: Float32 values copied bit for bit, Int32 values converted to the
 // nearest float, any other type gives no values (so from_vec's length error when rows exist).
 #include <cstdint>
-#include <span>
 #include <string>
 #include <vector>
 
 #include "array/core_array.hpp"
-#include "dataframe/frame.hpp"
 #include "dataframe/series.hpp"
 #include "util/error.hpp"
 
@@ -16,9 +14,13 @@ namespace tessra {
 
 // Source positions, in output order: the range [begin, end) or a list.
 struct Rows {
+    // A listed position with no source row: its value is NaN (for gather_values only).
+    static constexpr uint64_t kMissing = ~uint64_t{0};
+
     static Rows range(uint64_t begin, uint64_t end);
-    // `bound` is one past the largest listed position (0 for an empty list).
-    static Rows list(std::vector<uint64_t> positions, uint64_t bound);
+    // `bound` is one past the largest listed position (0 for an empty list); `missing` says
+    // whether kMissing may appear.
+    static Rows list(std::vector<uint64_t> positions, uint64_t bound, bool missing = false);
 
     uint64_t size() const { return listed ? positions.size() : end - begin; }
 
@@ -27,22 +29,21 @@ struct Rows {
     uint64_t end = 0;
     std::vector<uint64_t> positions;
     uint64_t bound = 0;  // a source must hold this many elements
+    bool missing = false;
 };
+
+// The error that rebuilding `src` into `k` rows read below position `bound` would meet, found
+// before anything is sized: the values' first, then the labels'.
+Status check_values(const std::string& key, const CoreArray& src, uint64_t k, uint64_t bound);
+Status check_rebuild(const std::string& key, const Series& src, uint64_t k, uint64_t bound);
 
 // The rebuilt values as a one-dimensional Float32 array of shape [rows.size()]. A Float32 or
 // Int32 source holding fewer than `rows.bound` elements is a ValueError naming `key`.
 Result<CoreArray> gather_values(const std::string& key, const CoreArray& src, const Rows& rows);
 
-// Writes rows.size() rebuilt values of each source to the matching destination; every source
-// is Float32 or Int32 and holds at least rows.bound elements.
-void gather_columns(std::span<const CoreArray* const> srcs, std::span<float* const> dsts,
-                    const Rows& rows);
-
-// Every column rebuilt over `rows` under its own key, keeping the source's own name, with its
-// labels at the same positions; the new frame has rows.size() rows. The first column, in map
-// order, that gather_values fails on or whose labels are shorter than `rows.bound` gives the
-// error. Columns whose labels are the same share one rebuilt list.
-Result<DataFrame> rebuild_frame(const DataFrame& df, const Rows& rows);
+// The rebuilt column filed under `key`: the source's own name and its labels at the same
+// positions (a label list shorter than `rows.bound` is a ValueError).
+Result<Series> rebuild_column(const std::string& key, const Series& src, const Rows& rows);
 
 // "Column {key} has {n} values for {rows} rows", the error of a column that a frame's
 // operation would read past.
