@@ -1,4 +1,4 @@
-#include "ops/matmul.hpp"
+#include "backend/array_matmul.hpp"
 
 #include <string>
 
