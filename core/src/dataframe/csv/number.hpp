@@ -24,11 +24,4 @@ constexpr size_t kNumberPad = 32;
 // contents do not matter). Plain decimals take a short path with few branches.
 float parse_f32_padded(const char* b, const char* e) noexcept;
 
-// One unquoted cell at p, ending at the first comma, CR or LF, or at end. Returns where the
-// cell ends and sets `value` as parse_f32 would give it, or missing_value() with `non_ascii`
-// set when the cell holds bytes above 0x7F. Returns nullptr, setting nothing, for a cell this
-// short form does not cover (over 31 bytes); the caller then finds its end itself. Needs
-// kNumberPad readable bytes before p and after end.
-const char* parse_cell(const char* p, const char* end, float& value, bool& non_ascii) noexcept;
-
 }  // namespace tessra::csv

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "dataframe/csv/cell.hpp"
 #include "dataframe/csv/number.hpp"
 #include "dataframe/csv/scan.hpp"
 #include "dataframe/csv/source.hpp"
