@@ -25,6 +25,9 @@ inline constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e
 inline constexpr double kNegPow10[] = {1e0,   1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
                                 1e-8,  1e-9,  1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15,
                                 1e-16, 1e-17, 1e-18, 1e-19, 1e-20, 1e-21, 1e-22};
+// The powers of ten that are exact floats (5^10 < 2^24).
+inline constexpr float kPow10F32[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                                     1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
 inline constexpr uint64_t kPow10Int[] = {1u,
                                   10u,
                                   100u,
@@ -98,6 +101,11 @@ inline bool decimal_to_f32(uint64_t w, int64_t exponent, float& out) {
     }
     if (exponent == 0) {  // one rounding, by the conversion itself
         out = static_cast<float>(w);
+        return true;
+    }
+    if (exponent < 0 && exponent >= -10 && w <= (uint64_t{1} << 24)) {
+        // Both operands are exact floats, so the one division rounds correctly.
+        out = static_cast<float>(w) / kPow10F32[-exponent];
         return true;
     }
     if (exponent < -22 || exponent > 22) return false;
