@@ -14,7 +14,9 @@ def f32(x):
 def run_python(code, env=None):
     """Runs code in a fresh interpreter (for once-per-process and environment behaviour)."""
     full_env = dict(os.environ)
-    full_env["PYTHONPATH"] = os.path.join(ROOT, "python")
+    # The package this run imported, so a sanitizer build tests itself in children too.
+    import tessra
+    full_env["PYTHONPATH"] = os.path.dirname(os.path.dirname(os.path.abspath(tessra.__file__)))
     full_env.update(env or {})
     return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                           env=full_env, timeout=120)
