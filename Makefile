@@ -3,7 +3,7 @@ BUILD  ?= build
 JOBS   ?= $(shell nproc)
 export PYTHONPATH := $(CURDIR)/python
 
-.PHONY: all build demo test test-py test-cpp bench bootstrap clean sanitize
+.PHONY: all build demo test test-py test-cpp bench bootstrap clean sanitize format
 
 all: build
 
@@ -47,6 +47,10 @@ sanitize: | $(BUILD)/.bootstrapped
 
 bench: build
 	$(PYTHON) bench/run.py $(BENCH)
+
+# Rewrites the tracked C++ sources in the style of .clang-format.
+format:
+	git ls-files -z '*.cpp' '*.hpp' | xargs -0 clang-format -i
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) python/tessra/_tessra_rust*.so
