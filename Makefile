@@ -3,7 +3,7 @@ BUILD  ?= build
 JOBS   ?= $(shell nproc)
 export PYTHONPATH := $(CURDIR)/python
 
-.PHONY: all build demo test test-py test-cpp bench bootstrap clean sanitize format
+.PHONY: all build demo test test-py test-cpp bench bootstrap clean sanitize format fuzz
 
 all: build
 
@@ -44,6 +44,13 @@ sanitize: | $(BUILD)/.bootstrapped
 	ASAN_OPTIONS=$(SAN_ASAN):detect_leaks=0 $(SAN_UBSAN) PYTHONPATH=$(SAN_PKG) \
 	    LD_PRELOAD="$$($(SAN_CXX) -print-file-name=libasan.so) $$($(SAN_CXX) -print-file-name=libstdc++.so)" \
 	    $(PYTHON) -m pytest -q tests
+
+# The CSV fuzz run at length: one process a job, each on its own range of seeds. A failure
+# prints the FUZZ_SEED that repeats it.
+FUZZ_CASES ?= 2000000
+fuzz: build
+	seq 1 $(JOBS) | xargs -P $(JOBS) -I{} env FUZZ_SEED={}000000001 FUZZ_CASES=$(FUZZ_CASES) \
+	    $(BUILD)/tessra_core_tests --gtest_filter='CsvFuzz.*' --gtest_brief=1
 
 bench: build
 	$(PYTHON) bench/run.py $(BENCH)
