@@ -31,7 +31,8 @@ SAN_BUILD ?= build-sanitize
 SAN_PKG   := $(CURDIR)/$(SAN_BUILD)/python
 SAN_CXX    = $$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' $(SAN_BUILD)/CMakeCache.txt)
 # Huge requests must fail as they do in a normal build, not abort. CPython frees little at
-# exit, so leaks are checked in the C++ tests only.
+# exit, so leaks are checked in the C++ tests only; its objects come from malloc so that our
+# reads of them are checked too.
 SAN_ASAN  := allocator_may_return_null=1:detect_stack_use_after_return=1
 SAN_UBSAN := UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
@@ -41,7 +42,7 @@ sanitize: | $(BUILD)/.bootstrapped
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	for f in python/tessra/*.py; do ln -sf $(CURDIR)/$$f $(SAN_PKG)/tessra/; done
 	cd $(SAN_BUILD) && ASAN_OPTIONS=$(SAN_ASAN) $(SAN_UBSAN) ctest --output-on-failure -j $(JOBS)
-	ASAN_OPTIONS=$(SAN_ASAN):detect_leaks=0 $(SAN_UBSAN) PYTHONPATH=$(SAN_PKG) \
+	ASAN_OPTIONS=$(SAN_ASAN):detect_leaks=0 $(SAN_UBSAN) PYTHONPATH=$(SAN_PKG) PYTHONMALLOC=malloc \
 	    LD_PRELOAD="$$($(SAN_CXX) -print-file-name=libasan.so) $$($(SAN_CXX) -print-file-name=libstdc++.so)" \
 	    $(PYTHON) -m pytest -q tests
 
