@@ -1,10 +1,15 @@
 #include "args.hpp"
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "util/panic.hpp"
 
 namespace tessra::py {
+
+// The parser's and converters' messages are texts Python callers match on; the parser's follow
+// CPython's own wording.
 
 namespace {
 
@@ -61,19 +66,23 @@ void Args::bind(PyObject* const* args, Py_ssize_t nargs) {
 }
 
 void Args::bind_keyword(PyObject* key, PyObject* value) {
-    const char* name = PyUnicode_Check(key) ? PyUnicode_AsUTF8(key) : nullptr;
-    if (name == nullptr) {
-        PyErr_Clear();
-        raise_type_error(std::string(fname_) + "() keywords must be strings");
-    }
-    for (size_t i = 0; i < params_.size(); ++i) {
-        if (std::strcmp(params_[i].name, name) != 0) continue;
-        if (values_[i] != nullptr)
-            raise_type_error(std::string(fname_) + "() got multiple values for argument '" + name + "'");
+    if (!PyUnicode_Check(key)) raise_type_error(std::string(fname_) + "() keywords must be strings");
+    // Compared and quoted whole: a keyword with a NUL in it is not the parameter before the NUL.
+    Py_ssize_t len = 0;
+    const char* name = PyUnicode_AsUTF8AndSize(key, &len);
+    if (name == nullptr) PyErr_Clear();  // not encodable, so it names no parameter
+    for (size_t i = 0; name != nullptr && i < params_.size(); ++i) {
+        if (std::string_view(params_[i].name) != std::string_view(name, static_cast<size_t>(len)))
+            continue;
+        if (values_[i] != nullptr) {
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%U'", fname_, key);
+            throw PyErrSet{};
+        }
         values_[i] = value;
         return;
     }
-    raise_type_error(std::string(fname_) + "() got an unexpected keyword argument '" + name + "'");
+    PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", fname_, key);
+    throw PyErrSet{};
 }
 
 void Args::finish() {
@@ -96,13 +105,11 @@ void prefix_type_error(const char* name) {
     PyErr_Fetch(&type, &value, &tb);
     PyErr_NormalizeException(&type, &value, &tb);
     PyObject* text = value ? PyObject_Str(value) : nullptr;
-    const char* msg = text ? PyUnicode_AsUTF8(text) : nullptr;
-    if (msg == nullptr) {
-        Py_XDECREF(text);
+    if (text == nullptr) {
         PyErr_Restore(type, value, tb);
         return;
     }
-    PyErr_Format(PyExc_TypeError, "argument '%s': %s", name, msg);
+    PyErr_Format(PyExc_TypeError, "argument '%s': %U", name, text);
     Py_DECREF(text);
     Py_XDECREF(type);
     Py_XDECREF(value);
@@ -165,78 +172,49 @@ std::string load_str(PyObject* o) {
     return std::string(s, static_cast<size_t>(len));
 }
 
-namespace {
-
-// Calls item(obj) for every element of a sequence argument (a str is refused).
-template <class F>
-void for_each_item(PyObject* o, F&& item) {
+void check_sequence(PyObject* o) {
     if (PyUnicode_Check(o)) raise_type_error("Can't extract `str` to `Vec`");
-    if (PyList_Check(o) || PyTuple_Check(o)) {
-        // Items are read one by one: converting one may run Python code that resizes a list.
-        const bool list = PyList_Check(o);
-        for (Py_ssize_t i = 0; i < (list ? PyList_GET_SIZE(o) : PyTuple_GET_SIZE(o)); ++i)
-            item(list ? PyList_GET_ITEM(o, i) : PyTuple_GET_ITEM(o, i));
-        return;
-    }
     if (!PySequence_Check(o)) raise_cannot_convert(o, "Sequence");
-    PyObject* iter = check(PyObject_GetIter(o));
-    while (PyObject* it = PyIter_Next(iter)) {
-        try {
-            item(it);
-        } catch (...) {
-            Py_DECREF(it);
-            Py_DECREF(iter);
-            throw;
-        }
-        Py_DECREF(it);
-    }
-    Py_DECREF(iter);
-    if (PyErr_Occurred()) throw PyErrSet{};
 }
 
-Py_ssize_t size_hint(PyObject* o) {
-    if (PyList_Check(o)) return PyList_GET_SIZE(o);
-    if (PyTuple_Check(o)) return PyTuple_GET_SIZE(o);
-    Py_ssize_t n = PySequence_Check(o) && !PyUnicode_Check(o) ? PySequence_Size(o) : 0;
+size_t reserve_hint(PyObject* o) {
+    // Enough to skip the small regrowths; a larger sequence grows its vector as it yields.
+    constexpr Py_ssize_t kCap = Py_ssize_t{1} << 16;
+    if (PyList_Check(o) || PyTuple_Check(o)) return static_cast<size_t>(PySequence_Fast_GET_SIZE(o));
+    if (PyUnicode_Check(o) || !PySequence_Check(o)) return 0;
+    Py_ssize_t n = PySequence_Size(o);
     if (n < 0) {
         PyErr_Clear();
-        n = 0;
+        return 0;
     }
-    return n;
-}
-
-}  // namespace
-
-Shape load_sizes(PyObject* o) {
-    Shape out;
-    out.reserve(static_cast<size_t>(size_hint(o)));
-    for_each_item(o, [&](PyObject* it) { out.push_back(load_u64(it)); });
-    return out;
-}
-
-std::vector<float> load_floats(PyObject* o) {
-    std::vector<float> out;
-    out.reserve(static_cast<size_t>(size_hint(o)));
-    for_each_item(o, [&](PyObject* it) { out.push_back(load_f32(it)); });
-    return out;
+    return static_cast<size_t>(std::min(n, kCap));
 }
 
 FloatBuffer load_float_buffer(PyObject* o) {
     if (PyList_CheckExact(o) || PyTuple_CheckExact(o)) {
-        const bool list = PyList_CheckExact(o);
-        Py_ssize_t n = list ? PyList_GET_SIZE(o) : PyTuple_GET_SIZE(o);
+        // Exact floats and ints convert without running Python code, so the list cannot change
+        // under this loop; the first other item sends the whole sequence down the general path.
+        const Py_ssize_t n = PySequence_Fast_GET_SIZE(o);
+        PyObject* const* items = PySequence_Fast_ITEMS(o);
         AlignedBuffer buf = AlignedBuffer::uninit(static_cast<uint64_t>(n) * sizeof(float));
         float* out = buf.as<float>();
         Py_ssize_t i = 0;
         for (; i < n; ++i) {
-            // A list may shrink while a non-float item runs Python code to convert itself.
-            if (list && i >= PyList_GET_SIZE(o)) break;
-            PyObject* it = list ? PyList_GET_ITEM(o, i) : PyTuple_GET_ITEM(o, i);
-            out[i] = PyFloat_CheckExact(it) ? static_cast<float>(PyFloat_AS_DOUBLE(it)) : load_f32(it);
+            PyObject* it = items[i];
+            double v;
+            if (PyFloat_CheckExact(it)) {
+                v = PyFloat_AS_DOUBLE(it);
+            } else if (PyLong_CheckExact(it)) {
+                v = PyLong_AsDouble(it);
+                if (v == -1.0 && PyErr_Occurred()) throw PyErrSet{};
+            } else {
+                break;
+            }
+            out[i] = static_cast<float>(v);
         }
         if (i == n) return {std::move(buf), static_cast<uint64_t>(n)};
     }
-    std::vector<float> values = load_floats(o);
+    std::vector<float> values = load_vector<float>(o, load_f32);
     AlignedBuffer buf = AlignedBuffer::uninit(values.size() * sizeof(float));
     if (!values.empty()) std::memcpy(buf.data(), values.data(), values.size() * sizeof(float));
     return {std::move(buf), values.size()};

@@ -15,6 +15,7 @@
 #include "array/aligned_buffer.hpp"
 #include "array/core_array.hpp"
 #include "errors.hpp"
+#include "ref.hpp"
 
 namespace tessra::py {
 
@@ -74,16 +75,55 @@ double load_f64(PyObject* o);
 inline float load_f32(PyObject* o) { return static_cast<float>(load_f64(o)); }
 bool load_bool(PyObject* o);
 std::string load_str(PyObject* o);
-Shape load_sizes(PyObject* o);
-std::vector<float> load_floats(PyObject* o);
+
+// TypeError "'T' object cannot be converted to 'Target'".
+[[noreturn]] void raise_cannot_convert(PyObject* o, const char* target);
+
+// ---- sequence arguments -----------------------------------------------------------------
+// TypeError unless `o` is a sequence other than str.
+void check_sequence(PyObject* o);
+
+// Calls item(obj) for every element of a sequence argument (a str is refused). Each item is held
+// while it converts: converting may run Python code that empties the caller's list. A list is
+// read live, as Python's own iteration reads it.
+template <class Item>
+void for_each_item(PyObject* o, Item&& item) {
+    check_sequence(o);
+    if (PyList_Check(o) || PyTuple_Check(o)) {
+        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(o); ++i) {
+            Ref held = Ref::hold(PySequence_Fast_GET_ITEM(o, i));
+            item(held.get());
+        }
+        return;
+    }
+    Ref iter = Ref::steal(PyObject_GetIter(o));
+    while (PyObject* next = PyIter_Next(iter.get())) {
+        Ref held = Ref::steal(next);
+        item(held.get());
+    }
+    if (PyErr_Occurred()) throw PyErrSet{};
+}
+
+// How many items to reserve for a sequence: `__len__` is only a hint (it may claim far more items
+// than it yields), so what it says is capped.
+size_t reserve_hint(PyObject* o);
+
+template <class T, class Load>
+std::vector<T> load_vector(PyObject* o, Load load) {
+    std::vector<T> out;
+    out.reserve(reserve_hint(o));
+    for_each_item(o, [&](PyObject* it) { out.push_back(load(it)); });
+    return out;
+}
+
+inline Shape load_sizes(PyObject* o) { return load_vector<uint64_t>(o, load_u64); }
+inline std::vector<std::string> load_strs(PyObject* o) { return load_vector<std::string>(o, load_str); }
+
 // Items of a float sequence narrowed to f32, straight into aligned storage.
 struct FloatBuffer {
     AlignedBuffer data;
     uint64_t count;
 };
 FloatBuffer load_float_buffer(PyObject* o);
-
-// TypeError "'T' object cannot be converted to 'Target'".
-[[noreturn]] void raise_cannot_convert(PyObject* o, const char* target);
 
 }  // namespace tessra::py

@@ -13,44 +13,41 @@ struct BorrowFlag {
     std::atomic<int64_t> state{0};
 };
 
-class SharedBorrow {
+// Holds one borrow of a flag: shared (any number at once) or exclusive (alone).
+template <bool Exclusive>
+class BorrowGuard {
 public:
-    explicit SharedBorrow(BorrowFlag& f) : flag_(&f) {
-        int64_t cur = f.state.load(std::memory_order_relaxed);
-        do {
-            if (cur < 0) throw runtime_error("Already mutably borrowed");
-        } while (!f.state.compare_exchange_weak(cur, cur + 1, std::memory_order_acquire));
+    explicit BorrowGuard(BorrowFlag& f) : flag_(&f) {
+        // Both messages are texts Python callers see.
+        if constexpr (Exclusive) {
+            int64_t expected = 0;
+            if (!f.state.compare_exchange_strong(expected, -1, std::memory_order_acquire))
+                throw runtime_error("Already borrowed");
+        } else {
+            int64_t cur = f.state.load(std::memory_order_relaxed);
+            do {
+                if (cur < 0) throw runtime_error("Already mutably borrowed");
+            } while (!f.state.compare_exchange_weak(cur, cur + 1, std::memory_order_acquire));
+        }
     }
-    SharedBorrow(SharedBorrow&& o) noexcept : flag_(o.flag_) { o.flag_ = nullptr; }
-    SharedBorrow(const SharedBorrow&) = delete;
-    SharedBorrow& operator=(const SharedBorrow&) = delete;
-    SharedBorrow& operator=(SharedBorrow&&) = delete;
-    ~SharedBorrow() {
-        if (flag_) flag_->state.fetch_sub(1, std::memory_order_release);
+    BorrowGuard(BorrowGuard&& o) noexcept : flag_(o.flag_) { o.flag_ = nullptr; }
+    BorrowGuard(const BorrowGuard&) = delete;
+    BorrowGuard& operator=(const BorrowGuard&) = delete;
+    BorrowGuard& operator=(BorrowGuard&&) = delete;
+    ~BorrowGuard() {
+        if (flag_ == nullptr) return;
+        if constexpr (Exclusive)
+            flag_->state.store(0, std::memory_order_release);
+        else
+            flag_->state.fetch_sub(1, std::memory_order_release);
     }
 
 private:
     BorrowFlag* flag_;
 };
 
-class ExclusiveBorrow {
-public:
-    explicit ExclusiveBorrow(BorrowFlag& f) : flag_(&f) {
-        int64_t expected = 0;
-        if (!f.state.compare_exchange_strong(expected, -1, std::memory_order_acquire))
-            throw runtime_error("Already borrowed");
-    }
-    ExclusiveBorrow(ExclusiveBorrow&& o) noexcept : flag_(o.flag_) { o.flag_ = nullptr; }
-    ExclusiveBorrow(const ExclusiveBorrow&) = delete;
-    ExclusiveBorrow& operator=(const ExclusiveBorrow&) = delete;
-    ExclusiveBorrow& operator=(ExclusiveBorrow&&) = delete;
-    ~ExclusiveBorrow() {
-        if (flag_) flag_->state.store(0, std::memory_order_release);
-    }
-
-private:
-    BorrowFlag* flag_;
-};
+using SharedBorrow = BorrowGuard<false>;
+using ExclusiveBorrow = BorrowGuard<true>;
 
 // A borrowed Python object of class layout `Obj` (which has `borrow` and `value` members).
 template <class Obj, class Guard>

@@ -63,31 +63,20 @@ PyObject* s_linspace(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* k
     });
 }
 
-// The arrays of a sequence argument, each borrowed shared until the guard goes away.
+// The arrays of a sequence argument, each held and borrowed shared until this goes away.
 struct BorrowedArrays {
+    std::vector<Ref> held;
     std::vector<SharedArray> borrows;
     std::vector<const CoreArray*> arrays;
 };
 
 BorrowedArrays load_borrowed_arrays(PyObject* o) {
     BorrowedArrays out;
-    if (PyUnicode_Check(o)) {
-        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-        throw PyErrSet{};
-    }
-    if (!PySequence_Check(o)) raise_cannot_convert(o, "Sequence");
-    PyObject* fast = check(PySequence_Fast(o, "expected a sequence"));
-    // Holding `fast` keeps every item alive while it is borrowed.
-    struct Release {
-        PyObject* p;
-        ~Release() { Py_DECREF(p); }
-    } release{fast};
-    Py_ssize_t n = PySequence_Fast_GET_SIZE(fast);
-    std::vector<CoreArrayObject*> objects;
-    for (Py_ssize_t i = 0; i < n; ++i) objects.push_back(load_core_array(PySequence_Fast_GET_ITEM(fast, i)));
-    out.borrows.reserve(objects.size());
-    for (CoreArrayObject* obj : objects) {
-        out.borrows.emplace_back(obj);
+    // Every item is checked before any is borrowed.
+    out.held = load_vector<Ref>(o, [](PyObject* it) { return Ref::hold(&load_core_array(it)->ob_base); });
+    out.borrows.reserve(out.held.size());
+    for (const Ref& obj : out.held) {
+        out.borrows.emplace_back(as_array(obj.get()));
         out.arrays.push_back(&*out.borrows.back());
     }
     return out;
@@ -96,7 +85,6 @@ BorrowedArrays load_borrowed_arrays(PyObject* o) {
 PyObject* s_concatenate(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
     return guard([&] {
         Args a("concatenate", {{"arrays"}}, args, n, kw);
-        // Items stay referenced by the caller's sequence for the length of the call.
         BorrowedArrays in = a.get(0, load_borrowed_arrays);
         return wrap(concatenate(in.arrays));
     });

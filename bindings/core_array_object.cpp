@@ -19,8 +19,7 @@ void core_array_dealloc(PyObject* self) {
 PyObject* core_array_repr(PyObject* self) {
     return guard([&] {
         SharedArray a(as_array(self));
-        std::string text = tessra::core_array_repr(*a);
-        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+        return new_str(tessra::core_array_repr(*a));
     });
 }
 
@@ -33,18 +32,8 @@ PyObject* getter(PyObject* self, F&& f) {
 }
 
 PyObject* list_of(const Shape& s) {
-    PyObject* list = check(PyList_New(static_cast<Py_ssize_t>(s.size())));
-    for (size_t i = 0; i < s.size(); ++i) {
-        PyObject* v = PyLong_FromUnsignedLongLong(s[i]);
-        if (v == nullptr) {
-            Py_DECREF(list);
-            throw PyErrSet{};
-        }
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), v);
-    }
-    return list;
+    return new_list(s.size(), [&](size_t i) { return PyLong_FromUnsignedLongLong(s[i]); });
 }
-
 
 PyObject* get_data_ptr(PyObject* self, void*) {
     return getter(self, [](const CoreArray& a) {
@@ -85,19 +74,10 @@ PyGetSetDef kProperties[] = {
 PyObject* m_to_list(PyObject* self, PyObject*) {
     return guard([&] {
         SharedArray a(as_array(self));
+        // A text Python callers match on, like every message of the core.
         if (!a->is_f32()) throw type_error("to_list() currently only supports Float32");
-        const uint64_t n = a->element_count();
         const float* v = a->f32();
-        PyObject* list = check(PyList_New(static_cast<Py_ssize_t>(n)));
-        for (uint64_t i = 0; i < n; ++i) {
-            PyObject* f = PyFloat_FromDouble(v[i]);
-            if (f == nullptr) {
-                Py_DECREF(list);
-                throw PyErrSet{};
-            }
-            PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), f);
-        }
-        return list;
+        return new_list(a->element_count(), [&](size_t i) { return PyFloat_FromDouble(v[i]); });
     });
 }
 
@@ -149,7 +129,7 @@ PyTypeObject* core_array_type_object() {
             {Py_tp_methods, methods.data()},
             {0, nullptr},
         };
-        static PyType_Spec spec = {"tessra._tessra_rust.CoreArray",
+        static PyType_Spec spec = {TESSRA_CLASS_NAME("CoreArray"),
                                    static_cast<int>(sizeof(CoreArrayObject)), 0,
                                    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots};
         return make_type(spec, "CoreArray");

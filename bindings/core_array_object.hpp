@@ -9,6 +9,7 @@
 #include "args.hpp"
 #include "array/core_array.hpp"
 #include "borrow.hpp"
+#include "methods.hpp"
 
 namespace tessra::py {
 
@@ -32,7 +33,6 @@ CoreArrayObject* load_core_array(PyObject* o);
 inline CoreArrayObject* as_array(PyObject* self) { return reinterpret_cast<CoreArrayObject*>(self); }
 
 // ---- method groups: each file of CoreArray methods appends its table entries ------------
-using MethodTable = std::vector<PyMethodDef>;
 void add_core_array_view_methods(MethodTable& t);
 void add_construction_methods(MethodTable& t);
 void add_reduction_methods(MethodTable& t);
@@ -43,9 +43,5 @@ void add_elementwise_unary_methods(MethodTable& t);
 
 // tp_new of CoreArray: CoreArray(data, shape).
 PyObject* core_array_new(PyTypeObject* type, PyObject* args, PyObject* kwargs);
-
-// Signature-typed helpers for method tables.
-#define TESSRA_FASTCALL(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
-inline constexpr int kArgsKw = METH_FASTCALL | METH_KEYWORDS;
 
 }  // namespace tessra::py

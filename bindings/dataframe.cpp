@@ -20,8 +20,7 @@ PyObject* frame_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 PyObject* frame_repr_slot(PyObject* self) {
     return guard([&] {
         SharedFrame f(as_frame(self));
-        std::string text = frame_repr(*f);
-        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+        return new_str(frame_repr(*f));
     });
 }
 
@@ -30,20 +29,10 @@ PyObject* frame_repr_slot(PyObject* self) {
 PyObject* get_columns(PyObject* self, void*) {
     return guard([&] {
         SharedFrame f(as_frame(self));
-        PyObject* dict = check(PyDict_New());
-        for (const auto& [key, series] : f->columns) {
-            PyObject* k = PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size()));
-            PyObject* v = nullptr;
-            if (k != nullptr) v = guard([&] { return wrap(clone_series(series)); });
-            int rc = k && v ? PyDict_SetItem(dict, k, v) : -1;
-            Py_XDECREF(k);
-            Py_XDECREF(v);
-            if (rc < 0) {
-                Py_DECREF(dict);
-                throw PyErrSet{};
-            }
-        }
-        return dict;
+        Ref dict = Ref::steal(PyDict_New());
+        for (const auto& [key, series] : f->columns)
+            dict_set(dict.get(), Ref::steal(new_str(key)), Ref::steal(wrap(clone_series(series))));
+        return dict.release();
     });
 }
 
@@ -178,7 +167,7 @@ void add_dataframe_methods(MethodTable& t) {
                  "sort_values($self, col_name, ascending)\n--\n\n"});
 }
 
-void add_table_functions(FunctionTable& t) {
+void add_table_functions(MethodTable& t) {
     t.push_back({"read_csv", TESSRA_FASTCALL(f_read_csv), kArgsKw, "read_csv(path)\n--\n\n"});
 }
 
@@ -197,7 +186,7 @@ PyTypeObject* dataframe_type_object() {
             {Py_tp_methods, methods.data()},
             {0, nullptr},
         };
-        static PyType_Spec spec = {"tessra._tessra_rust.DataFrame",
+        static PyType_Spec spec = {TESSRA_CLASS_NAME("DataFrame"),
                                    static_cast<int>(sizeof(DataFrameObject)), 0, Py_TPFLAGS_DEFAULT,
                                    slots};
         return make_type(spec, "DataFrame");

@@ -1,6 +1,4 @@
 // CoreArray two-operand element-wise methods: array with array, clip and pow.
-#include <utility>
-
 #include "core_array_object.hpp"
 #include "ops/elementwise_binary.hpp"
 
@@ -10,14 +8,8 @@ namespace {
 
 using ew::BinaryOp;
 
-struct Method {
-    const char* name;
-    BinaryOp op;
-    const char* doc;
-};
-
 #define TESSRA_SIG(name) name "($self, other)\n--\n\n"
-constexpr Method kMethods[] = {
+constexpr OpMethod<BinaryOp> kMethods[] = {
     {"add", BinaryOp::Add, TESSRA_SIG("add") "Element-wise addition: self + other → new CoreArray"},
     {"sub", BinaryOp::Sub,
      TESSRA_SIG("sub") "Element-wise subtraction: self - other → new CoreArray"},
@@ -25,7 +17,7 @@ constexpr Method kMethods[] = {
      TESSRA_SIG("mul") "Element-wise multiplication: self * other → new CoreArray"},
     {"div", BinaryOp::Div, TESSRA_SIG("div") "Element-wise division: self / other → new CoreArray"},
     {"eq", BinaryOp::Eq,
-     TESSRA_SIG("eq") "Element-wise equality: self == other → Bool CoreArray"},
+     TESSRA_SIG("eq") "Element-wise equality: self == other → Float32 CoreArray of 1.0 and 0.0"},
     {"ne", BinaryOp::Ne, TESSRA_SIG("ne") "Element-wise not-equal: self != other"},
     {"gt", BinaryOp::Gt, TESSRA_SIG("gt") "Element-wise greater-than: self > other"},
     {"lt", BinaryOp::Lt, TESSRA_SIG("lt") "Element-wise less-than: self < other"},
@@ -52,7 +44,7 @@ constexpr Method kMethods[] = {
 
 template <size_t I>
 PyObject* m_binary(PyObject* self, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
-    constexpr const Method& m = kMethods[I];
+    constexpr const OpMethod<BinaryOp>& m = kMethods[I];
     return guard([&] {
         Args a(m.name, {{"other"}}, args, n, kw);
         SharedArray me(as_array(self));
@@ -80,16 +72,13 @@ PyObject* m_pow(PyObject* self, PyObject* const* args, Py_ssize_t n, PyObject* k
     });
 }
 
-template <size_t... I>
-void add_binary(MethodTable& t, std::index_sequence<I...>) {
-    (t.push_back({kMethods[I].name, TESSRA_FASTCALL(m_binary<I>), kArgsKw, kMethods[I].doc}), ...);
-}
-
 }  // namespace
 
 void add_elementwise_binary_methods(MethodTable& t) {
     static_assert(std::size(kMethods) == ew::kBinaryOpCount);
-    add_binary(t, std::make_index_sequence<std::size(kMethods)>());
+    add_each<std::size(kMethods)>(t, [](auto i) {
+        return PyMethodDef{kMethods[i].name, TESSRA_FASTCALL(m_binary<i>), kArgsKw, kMethods[i].doc};
+    });
     t.push_back({"clip", TESSRA_FASTCALL(m_clip), kArgsKw, "clip($self, min_val, max_val)\n--\n\n"});
     t.push_back({"pow", TESSRA_FASTCALL(m_pow), kArgsKw,
                  "pow($self, exponent)\n--\n\nElement-wise power: self^exponent (scalar)"});

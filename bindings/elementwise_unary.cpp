@@ -1,6 +1,4 @@
 // CoreArray one-operand element-wise methods.
-#include <utility>
-
 #include "core_array_object.hpp"
 #include "ops/elementwise_unary.hpp"
 
@@ -10,14 +8,8 @@ namespace {
 
 using ew::UnaryOp;
 
-struct Method {
-    const char* name;
-    UnaryOp op;
-    const char* doc;
-};
-
 #define TESSRA_SIG(name) name "($self)\n--\n\n"
-constexpr Method kMethods[] = {
+constexpr OpMethod<UnaryOp> kMethods[] = {
     {"square", UnaryOp::Square, TESSRA_SIG("square")},
     {"neg", UnaryOp::Neg, TESSRA_SIG("neg") "Element-wise negation: -self"},
     {"abs", UnaryOp::Abs, TESSRA_SIG("abs") "Element-wise absolute value: |self|"},
@@ -68,16 +60,13 @@ PyObject* m_unary(PyObject* self, PyObject*) {
     });
 }
 
-template <size_t... I>
-void add_unary(MethodTable& t, std::index_sequence<I...>) {
-    (t.push_back({kMethods[I].name, m_unary<I>, METH_NOARGS, kMethods[I].doc}), ...);
-}
-
 }  // namespace
 
 void add_elementwise_unary_methods(MethodTable& t) {
     static_assert(std::size(kMethods) == ew::kUnaryOpCount);
-    add_unary(t, std::make_index_sequence<std::size(kMethods)>());
+    add_each<std::size(kMethods)>(t, [](auto i) {
+        return PyMethodDef{kMethods[i].name, m_unary<i>, METH_NOARGS, kMethods[i].doc};
+    });
 }
 
 }  // namespace tessra::py

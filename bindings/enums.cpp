@@ -35,8 +35,7 @@ EnumInfo& info_of(PyObject* self) {
 
 PyObject* enum_repr(PyObject* self) {
     const EnumInfo& info = info_of(self);
-    std::string text = std::string(info.name) + "." + info.names[value_of(self)];
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    return PyUnicode_FromFormat("%s.%s", info.name, info.names[value_of(self)]);
 }
 
 PyObject* enum_int(PyObject* self) { return PyLong_FromLong(value_of(self)); }
@@ -94,8 +93,8 @@ PyType_Slot kRngSlots[] = {
 };
 
 constexpr unsigned kEnumFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION;
-PyType_Spec kDTypeSpec = {"tessra._tessra_rust.DType", sizeof(EnumObject), 0, kEnumFlags, kDTypeSlots};
-PyType_Spec kRngSpec = {"tessra._tessra_rust.RngAlgorithm", sizeof(EnumObject), 0, kEnumFlags,
+PyType_Spec kDTypeSpec = {TESSRA_CLASS_NAME("DType"), sizeof(EnumObject), 0, kEnumFlags, kDTypeSlots};
+PyType_Spec kRngSpec = {TESSRA_CLASS_NAME("RngAlgorithm"), sizeof(EnumObject), 0, kEnumFlags,
                         kRngSlots};
 
 EnumInfo& dtype_info() {

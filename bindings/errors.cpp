@@ -15,10 +15,17 @@ void set_error(const Error& e) {
         case ErrorKind::IO: type = PyExc_OSError; break;
         case ErrorKind::Overflow: type = PyExc_OverflowError; break;
     }
-    PyErr_SetString(type, e.message.c_str());
+    // Messages quote names that may hold NUL bytes, so the text is taken by its length; a name
+    // that is not UTF-8 (from a file) must not turn the error into a decoding error.
+    PyObject* text = PyUnicode_DecodeUTF8(e.message.data(), static_cast<Py_ssize_t>(e.message.size()),
+                                          "replace");
+    if (text == nullptr) return;
+    PyErr_SetObject(type, text);
+    Py_DECREF(text);
 }
 
 PyObject* panic_exception_type() {
+    // The class's module and name are what callers catch it by.
     static PyObject* type = PyErr_NewExceptionWithDoc(
         "pyo3_runtime.PanicException",
         "The exception raised when an internal invariant of the native code fails.",

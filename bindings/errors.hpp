@@ -36,6 +36,9 @@ inline void check_status(int rc) {
     if (rc < 0) throw PyErrSet{};
 }
 
+// The qualified name of a class of the module, as Python shows it (reprs, messages, pickling).
+#define TESSRA_CLASS_NAME(name) "tessra._tessra_rust." name
+
 // Builds a class object from its spec; a class that cannot be built is an invariant failure.
 PyTypeObject* make_type(PyType_Spec& spec, const char* name);
 

@@ -42,7 +42,7 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kSpec = {"tessra._tessra_rust.GroupBy", static_cast<int>(sizeof(GroupByObject)), 0,
+PyType_Spec kSpec = {TESSRA_CLASS_NAME("GroupBy"), static_cast<int>(sizeof(GroupByObject)), 0,
                      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, kSlots};
 
 }  // namespace

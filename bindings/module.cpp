@@ -6,6 +6,7 @@
 
 #include "core_array_object.hpp"
 #include "enums.hpp"
+#include "ref.hpp"
 #include "table_objects.hpp"
 
 namespace tessra::py {
@@ -27,12 +28,12 @@ constexpr const char* kFunctionOrder[] = {
     "analyse_workload", "sum_as_string", "random_uniform_f32", "random_normal_f32", "read_csv",
 };
 
-FunctionTable& functions() {
-    static FunctionTable table = [] {
-        FunctionTable all;
+MethodTable& functions() {
+    static MethodTable table = [] {
+        MethodTable all;
         add_random_functions(all);
         add_table_functions(all);
-        FunctionTable ordered;
+        MethodTable ordered;
         for (const char* name : kFunctionOrder)
             for (const PyMethodDef& def : all)
                 if (std::strcmp(def.ml_name, name) == 0) ordered.push_back(def);
@@ -42,65 +43,55 @@ FunctionTable& functions() {
 }
 
 // Appends `name` to __all__ (made when missing) and sets the attribute.
-int export_name(PyObject* module, PyObject* name, PyObject* value) {
-    PyObject* all = PyObject_GetAttrString(module, "__all__");
-    if (all == nullptr) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+void export_name(PyObject* module, PyObject* name, PyObject* value) {
+    Ref all;
+    if (PyObject* found = PyObject_GetAttrString(module, "__all__")) {
+        all = Ref::steal(found);
+    } else {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyErrSet{};
         PyErr_Clear();
-        all = PyList_New(0);
-        if (all == nullptr || PyObject_SetAttrString(module, "__all__", all) < 0) {
-            Py_XDECREF(all);
-            return -1;
-        }
+        all = Ref::steal(PyList_New(0));
+        check_status(PyObject_SetAttrString(module, "__all__", all.get()));
     }
-    int rc = PyList_Check(all) ? PyList_Append(all, name) : -1;
-    if (rc < 0 && !PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "__all__ must be a list");
-    Py_DECREF(all);
-    if (rc < 0) return -1;
-    return PyObject_SetAttr(module, name, value);
+    if (!PyList_Check(all.get())) {
+        PyErr_SetString(PyExc_TypeError, "__all__ must be a list");
+        throw PyErrSet{};
+    }
+    check_status(PyList_Append(all.get(), name));
+    check_status(PyObject_SetAttr(module, name, value));
 }
 
 int init_module(PyObject* module) {
-    if (!PyModule_Check(module)) {
-        PyErr_SetString(PyExc_TypeError, "expected a module object");
-        return -1;
-    }
-    PyObject* modname = PyModule_GetNameObject(module);
-    if (modname == nullptr) return -1;
-    for (PyMethodDef& def : functions()) {
-        PyObject* fn = PyCFunction_NewEx(&def, module, modname);
-        PyObject* name = fn ? PyObject_GetAttrString(fn, "__name__") : nullptr;
-        int rc = name ? export_name(module, name, fn) : -1;
-        Py_XDECREF(name);
-        Py_XDECREF(fn);
-        if (rc < 0) {
-            Py_DECREF(modname);
-            return -1;
+    return guard_int([&] {
+        if (!PyModule_Check(module)) {
+            PyErr_SetString(PyExc_TypeError, "expected a module object");
+            throw PyErrSet{};
         }
-    }
-    Py_DECREF(modname);
+        Ref modname = Ref::steal(PyModule_GetNameObject(module));
+        for (PyMethodDef& def : functions()) {
+            Ref fn = Ref::steal(PyCFunction_NewEx(&def, module, modname.get()));
+            Ref name = Ref::steal(PyObject_GetAttrString(fn.get(), "__name__"));
+            export_name(module, name.get(), fn.get());
+        }
 
-    struct ClassEntry {
-        const char* name;
-        PyTypeObject* (*get)();
-    };
-    const ClassEntry classes[] = {
-        {"CoreArray", core_array_type_object},
-        {"DType", dtype_type_object},
-        {"DataFrame", dataframe_type_object},
-        {"Series", series_type_object},
-        {"GroupBy", groupby_type_object},
-        {"RngAlgorithm", rng_algorithm_type_object},
-    };
-    for (const ClassEntry& c : classes) {
-        PyObject* type = guard([&] { return reinterpret_cast<PyObject*>(c.get()); });
-        if (type == nullptr) return -1;
-        PyObject* name = PyUnicode_FromString(c.name);
-        int rc = name ? export_name(module, name, type) : -1;
-        Py_XDECREF(name);
-        if (rc < 0) return -1;
-    }
-    return 0;
+        struct ClassEntry {
+            const char* name;
+            PyTypeObject* (*get)();
+        };
+        const ClassEntry classes[] = {
+            {"CoreArray", core_array_type_object},
+            {"DType", dtype_type_object},
+            {"DataFrame", dataframe_type_object},
+            {"Series", series_type_object},
+            {"GroupBy", groupby_type_object},
+            {"RngAlgorithm", rng_algorithm_type_object},
+        };
+        for (const ClassEntry& c : classes) {
+            auto* type = reinterpret_cast<PyObject*>(c.get());
+            export_name(module, Ref::steal(PyUnicode_FromString(c.name)).get(), type);
+        }
+        return 0;
+    });
 }
 
 PyModuleDef_Slot kSlots[] = {
@@ -110,10 +101,9 @@ PyModuleDef_Slot kSlots[] = {
 
 PyModuleDef kModule = {
     PyModuleDef_HEAD_INIT,
-    "_tessra_rust",
+    "_tessra_rust",  // the name Python imports; PyInit__tessra_rust below must match it
     "Native implementation of tessra.\n\n"
-    "This module exports its functions to Python through the binding layer. "
-    "All function signatures use raw addresses for zero-copy performance.",
+    "This module exports its functions and classes to Python through the binding layer.",
     0,
     nullptr,
     kSlots,

@@ -3,15 +3,14 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <vector>
+#include "methods.hpp"
 
 namespace tessra::py {
 
-using FunctionTable = std::vector<PyMethodDef>;
 
-// Each group of module functions has one `add_*_functions(FunctionTable&)` that appends its
+// Each group of module functions has one `add_*_functions(MethodTable&)` that appends its
 // records; module.cpp calls every group and then orders the result.
-void add_random_functions(FunctionTable& t);
-void add_table_functions(FunctionTable& t);
+void add_random_functions(MethodTable& t);
+void add_table_functions(MethodTable& t);
 
 }  // namespace tessra::py

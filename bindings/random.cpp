@@ -34,7 +34,7 @@ PyObject* f_normal(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw)
 
 }  // namespace
 
-void add_random_functions(FunctionTable& t) {
+void add_random_functions(MethodTable& t) {
     t.push_back({"random_uniform_f32", TESSRA_FASTCALL(f_uniform), kArgsKw,
                  "random_uniform_f32(shape, seed, algo=...)\n--\n\n"
                  "Array of `shape` with uniform values in [0, 1) from a seeded generator."});

@@ -14,30 +14,8 @@ Series load_series_copy(PyObject* o) {
     return clone_series(*s);
 }
 
-std::vector<std::string> load_strs(PyObject* o) {
-    if (PyUnicode_Check(o)) {
-        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-        throw PyErrSet{};
-    }
-    if (!PySequence_Check(o)) raise_cannot_convert(o, "Sequence");
-    PyObject* iter = check(PyObject_GetIter(o));
-    std::vector<std::string> out;
-    while (PyObject* item = PyIter_Next(iter)) {
-        try {
-            out.push_back(load_str(item));
-        } catch (...) {
-            Py_DECREF(item);
-            Py_DECREF(iter);
-            throw;
-        }
-        Py_DECREF(item);
-    }
-    Py_DECREF(iter);
-    if (PyErr_Occurred()) throw PyErrSet{};
-    return out;
-}
-
 int refuse_delete() {
+    // Text Python callers see, the same as for a built-in read-only property.
     PyErr_SetString(PyExc_AttributeError, "property has no deleter");
     return -1;
 }
@@ -47,22 +25,8 @@ namespace {
 using SharedSeries = Shared<SeriesObject>;
 using ExclusiveSeries = Exclusive<SeriesObject>;
 
-PyObject* str_of(const std::string& s) {
-    return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
-}
-
 PyObject* labels_list(const Labels& labels) {
-    const uint64_t n = labels.size();
-    PyObject* list = check(PyList_New(static_cast<Py_ssize_t>(n)));
-    for (uint64_t i = 0; i < n; ++i) {
-        PyObject* s = str_of(labels.text(i));
-        if (s == nullptr) {
-            Py_DECREF(list);
-            throw PyErrSet{};
-        }
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), s);
-    }
-    return list;
+    return new_list(labels.size(), [&](size_t i) { return new_str(labels.text(i)); });
 }
 
 PyObject* series_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -87,7 +51,7 @@ PyObject* getter(PyObject* self, F&& f) {
 }
 
 PyObject* get_name(PyObject* self, void*) {
-    return getter(self, [](const Series& s) { return str_of(s.name); });
+    return getter(self, [](const Series& s) { return new_str(s.name); });
 }
 PyObject* get_data(PyObject* self, void*) {
     return getter(self, [](const Series& s) { return wrap(core_array_clone(s.data)); });
@@ -171,21 +135,22 @@ PyObject* m_value_counts(PyObject* self, PyObject*) {
     return guard([&] {
         SharedSeries s(as_series(self));
         ValueCounts vc = unwrap(series_value_counts(*s));
-        PyObject* dict = check(PyDict_New());
+        Ref dict = Ref::steal(PyDict_New());
         for (size_t i = 0; i < vc.keys.size(); ++i) {
             const uint32_t k = vc.keys[i];
-            PyObject* key = vc.int_keys ? PyLong_FromLong(static_cast<int32_t>(k))
-                                        : PyFloat_FromDouble(std::bit_cast<float>(k));
-            PyObject* count = PyLong_FromUnsignedLongLong(vc.counts[i]);
-            int rc = key && count ? PyDict_SetItem(dict, key, count) : -1;
-            Py_XDECREF(key);
-            Py_XDECREF(count);
-            if (rc < 0) {
-                Py_DECREF(dict);
+            Ref key = Ref::steal(vc.int_keys ? PyLong_FromLong(static_cast<int32_t>(k))
+                                             : PyFloat_FromDouble(std::bit_cast<float>(k)));
+            // Keys arrive in first-occurrence order; one that the dict finds equal to an earlier
+            // key (-0.0 and 0.0) adds its count there instead of replacing it.
+            uint64_t count = vc.counts[i];
+            if (PyObject* earlier = PyDict_GetItemWithError(dict.get(), key.get())) {
+                count += PyLong_AsUnsignedLongLong(earlier);
+            } else if (PyErr_Occurred()) {
                 throw PyErrSet{};
             }
+            dict_set(dict.get(), key, Ref::steal(PyLong_FromUnsignedLongLong(count)));
         }
-        return dict;
+        return dict.release();
     });
 }
 
@@ -206,7 +171,7 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kSpec = {"tessra._tessra_rust.Series", static_cast<int>(sizeof(SeriesObject)), 0,
+PyType_Spec kSpec = {TESSRA_CLASS_NAME("Series"), static_cast<int>(sizeof(SeriesObject)), 0,
                      Py_TPFLAGS_DEFAULT, kSlots};
 
 }  // namespace

@@ -63,8 +63,8 @@ PyObject* m_boolean_index(PyObject* self, PyObject* const* args, Py_ssize_t n, P
 
 void add_shape_index_methods(MethodTable& t) {
     t.push_back({"reshape", TESSRA_FASTCALL(m_reshape), kArgsKw,
-                 "reshape($self, new_shape)\n--\n\nReshape the array (zero-copy when element count "
-                 "matches)."});
+                 "reshape($self, new_shape)\n--\n\nReshape the array: a new array holding a copy of the "
+                 "data in the new shape (same element count)."});
     t.push_back({"transpose", m_transpose, METH_NOARGS,
                  "transpose($self)\n--\n\nTranspose a 2D array (swap rows and columns)."});
     t.push_back({"getitem", TESSRA_FASTCALL(m_getitem), kArgsKw,

@@ -69,8 +69,6 @@ inline GroupByObject* as_groupby(PyObject* o) { return reinterpret_cast<GroupByO
 // ---- converters -------------------------------------------------------------------------
 // A Series argument, copied under a shared borrow.
 Series load_series_copy(PyObject* o);
-// A sequence of str (a str itself is refused).
-std::vector<std::string> load_strs(PyObject* o);
 // A dict with str keys; `value` converts each value.
 template <class Load>
 auto load_str_dict(PyObject* o, Load value) {
@@ -80,8 +78,10 @@ auto load_str_dict(PyObject* o, Load value) {
     Py_ssize_t pos = 0;
     PyObject *k, *v;
     while (PyDict_Next(o, &pos, &k, &v)) {
-        std::string key = load_str(k);
-        out.emplace_back(std::move(key), value(v));
+        // Held while they convert, like the items of a sequence argument.
+        Ref key = Ref::hold(k), val = Ref::hold(v);
+        std::string text = load_str(key.get());
+        out.emplace_back(std::move(text), value(val.get()));
     }
     return out;
 }

@@ -1,7 +1,18 @@
+"""Helpers shared by the test modules: moving data in and out of CoreArray, oracles and exact
+comparisons, small frames, and fresh interpreters."""
+
+import ctypes
+import ctypes.util
 import os
+import re
 import struct
 import subprocess
 import sys
+
+import numpy as np
+import pytest
+
+from tessra import CoreArray, DataFrame, DType, Series
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -20,3 +31,124 @@ def run_python(code, env=None):
     full_env.update(env or {})
     return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                           env=full_env, timeout=120)
+
+
+def raises(exc, message):
+    """pytest.raises for exactly this message."""
+    return pytest.raises(exc, match="^" + re.escape(message) + "$")
+
+
+# ---- float32 data in and out of CoreArray ---------------------------------------------------
+
+F32 = np.float32
+
+_libm = ctypes.CDLL(ctypes.util.find_library("m"))
+
+
+# DType objects are unhashable: index by their integer value.
+NP_TYPES = [np.float32, np.float64, np.int32, np.int64, np.bool_]
+
+
+def to_tessra(values, dtype=DType.Float32):
+    """A CoreArray of `dtype` and of the values' own shape, written through its data pointer."""
+    src = np.ascontiguousarray(values, dtype=NP_TYPES[int(dtype)])
+    out = CoreArray.zeros(list(src.shape), dtype)
+    if src.nbytes:
+        ctypes.memmove(out.data_ptr, src.ctypes.data, src.nbytes)
+    return out
+
+
+def to_numpy(array):
+    assert array.dtype == array.dtype.Float32
+    out = np.empty(array.shape, F32)
+    if out.nbytes:
+        ctypes.memmove(out.ctypes.data, array.data_ptr, out.nbytes)
+    return out
+
+
+def libm(name, *args):
+    """The C library's single-precision `name` applied element by element."""
+    fn = getattr(_libm, name)
+    fn.restype = ctypes.c_float
+    fn.argtypes = [ctypes.c_float] * len(args)
+    arrays = np.broadcast_arrays(*[np.asarray(a, F32) for a in args])
+    flat = [a.ravel() for a in arrays]
+    out = np.array([fn(*(float(a[i]) for a in flat)) for i in range(flat[0].size)], F32)
+    return out.reshape(arrays[0].shape)
+
+
+def int_view(x):
+    """I(x): truncation toward zero to int32, saturating, NaN giving 0."""
+    x = np.asarray(x, np.float64)
+    t = np.trunc(np.nan_to_num(x, nan=0.0, posinf=2.0**31, neginf=-(2.0**31)))
+    return np.clip(t, -(2.0**31), 2.0**31 - 1).astype(np.int32)
+
+
+def assert_same(got, expected):
+    """Same shape, NaN in the same places, every other value bit for bit (zeros by sign)."""
+    got = np.asarray(got, F32)
+    expected = np.asarray(expected, F32)
+    assert got.shape == expected.shape
+    nan_got, nan_exp = np.isnan(got), np.isnan(expected)
+    bad = (nan_got != nan_exp) | (~nan_exp & (got.view(np.int32) != expected.view(np.int32)))
+    if bad.any():
+        i = np.flatnonzero(bad.ravel())[:8]
+        raise AssertionError(f"{bad.sum()} differ; at {i.tolist()}: got {got.ravel()[i].tolist()}"
+                             f" expected {expected.ravel()[i].tolist()}")
+
+
+def ulp_distance(a, b):
+    """Distance in units in the last place between finite float32 values."""
+    def ordered(x):
+        i = np.asarray(x, F32).view(np.int32).astype(np.int64)
+        return np.where(i < 0, -(i & 0x7FFFFFFF), i)
+    return np.abs(ordered(a) - ordered(b))
+
+
+_MAX = np.finfo(F32).max
+_TINY = np.finfo(F32).tiny
+
+# Values every function is tried on: signed zeros, infinities, NaN, subnormals, huge values,
+# halfway cases, the edges of the 32-bit integer view and of exact float integers.
+SPECIALS = np.array([
+    0.0, -0.0, 1.0, -1.0, 0.5, -0.5, 1.5, -1.5, 2.5, -2.5, 3.5, 2.0, -2.0, 3.0, -7.0, 7.0,
+    0.1, -0.4, 0.7, -0.7, 5.7, -5.7, 1e-10, -1e-10, np.inf, -np.inf, np.nan, -np.nan,
+    1e-45, -1e-45, 1e-40, -3e-39, _TINY, -_TINY, _MAX, -_MAX, 1e30, -1e30, 3e9, -3e9,
+    2147483520.0, 2147483648.0, -2147483648.0, 16777216.0, 16777217.0, 8388607.5, -8388608.5,
+    31.0, 32.0, 33.0, 1e-3, 88.7, -103.0, 3.1415927, 1.5707964,
+], F32)
+
+
+def random_values(n, seed=0):
+    """float32 values over many magnitudes and both signs; a fifth of them whole numbers."""
+    rng = np.random.default_rng(seed)
+    v = rng.standard_normal(n) * 10.0 ** rng.uniform(-6, 6, n)
+    whole = rng.random(n) < 0.2
+    v[whole] = np.round(rng.uniform(-50, 50, whole.sum()))
+    return v.astype(F32)
+
+
+def f32_bits(*bits):
+    """A Float32 CoreArray holding the given 32-bit patterns."""
+    return to_tessra(np.array(bits, dtype=np.uint32).view(np.float32))
+
+
+def bits_of(series):
+    return np.array(series.data.to_list(), np.float32).view(np.uint32).tolist()
+
+
+# ---- frames ---------------------------------------------------------------------------------
+
+def frame(**columns):
+    """A frame of columns given as Float32 lists, (values, DType) pairs or ready Series, inserted
+    in keyword order."""
+    df = DataFrame()
+    for key, c in columns.items():
+        if not isinstance(c, Series):
+            c = Series(key, to_tessra(*c) if isinstance(c, tuple) else CoreArray(c, [len(c)]))
+        df.insert(key, c)
+    return df
+
+
+def col(df, key):
+    return df.get_column(key).data.to_list()

@@ -1,15 +1,9 @@
-import re
-
 import numpy as np
 import pytest
 
 from tessra import CoreArray, DType
 
-from conftest import f32
-
-
-def raises(exc, message):
-    return pytest.raises(exc, match="^" + re.escape(message) + "$")
+from conftest import f32, raises
 
 
 def test_constructor_from_data_and_shape():

@@ -5,22 +5,7 @@ import pytest
 
 from tessra import CoreArray, DataFrame, DType, Series
 
-from test_series import bits_of, f32_bits, raises, typed
-
-
-def frame(**columns):
-    """A frame of columns given as Float32 lists, (values, DType) pairs or ready Series, inserted
-    in keyword order."""
-    df = DataFrame()
-    for key, c in columns.items():
-        if not isinstance(c, Series):
-            c = Series(key, typed(*c) if isinstance(c, tuple) else CoreArray(c, [len(c)]))
-        df.insert(key, c)
-    return df
-
-
-def col(df, key):
-    return df.get_column(key).data.to_list()
+from conftest import bits_of, col, f32_bits, frame, raises, to_tessra
 
 
 def test_new_frame_and_insert():
@@ -45,6 +30,12 @@ def test_new_frame_and_insert():
     (lambda df: df.sort_values("zz", True), KeyError, "Column zz not found"),
     (lambda df: df.rename({"a": "c", "zz": "d"}), KeyError, "Column zz not found"),
     (lambda df: df.groupby("zz"), KeyError, "Column zz not found for groupby"),
+    # A quoted name is quoted whole, past any NUL in it.
+    (lambda df: df.get_column("a\0zz"), KeyError, "Column a\0zz not found"),
+    (lambda df: df.filter_eq("a\0zz", 1.0), KeyError, "Column a\0zz not found"),
+    (lambda df: df.sort_values("\0zz", True), KeyError, "Column \0zz not found"),
+    (lambda df: df.rename({"a\0": "c"}), KeyError, "Column a\0 not found"),
+    (lambda df: df.groupby("a\0zz"), KeyError, "Column a\0zz not found for groupby"),
     (lambda df: df.rename({"a": 1}), TypeError,
      "argument 'columns': 'int' object cannot be converted to 'PyString'"),
     (lambda df: setattr(df, "columns", {"a": 1}), TypeError,
@@ -141,6 +132,21 @@ def test_sort_values_matches_a_stable_argsort(n, dtype):
     assert col(df.sort_values("k", np.bool_(False)), "v") == [float(i) for i in order[::-1]]
 
 
+def test_int32_columns_and_labels_through_sort_and_filter():
+    big = 2**24  # big + 1 has no float32 of its own
+    w = Series("w", to_tessra([big + 1, 7, big, -3], DType.Int32), ["a", "b", "c", "d"])
+    df = frame(k=[1, 0, 1, 1], w=w)
+    # An Int32 key sorts by integer value; its values come out as their nearest floats.
+    s = df.sort_values("w", True).get_column("w")
+    assert (s.dtype, s.data.to_list(), s.index) == (
+        "Float32", [-3.0, 7.0, float(big), float(big)], ["d", "b", "c", "a"])
+    # After the filter the keys are Float32 and tie: descending is the exact reverse.
+    out = df.filter_eq("k", 1).sort_values("w", False)
+    w, k = out.get_column("w"), out.get_column("k")
+    assert (w.data.to_list(), w.index, k.index) == (
+        [float(big), float(big), -3.0], ["c", "a", "d"], ["2", "0", "3"])
+
+
 def test_sort_values_places_nan_without_failing():
     keys = [3.0, float("nan"), 1.0, float("nan"), 2.0] * 10
     got = col(frame(k=keys).sort_values("k", True), "k")
@@ -187,6 +193,8 @@ INT64_COLUMN = lambda: frame(a=[1, 2, 3], w=([1, 2, 3], DType.Int64))
     (SHORT_COLUMN, lambda df: df.sort_values("a", True), "Column a has 3 values for 7 rows"),
     (SHORT_VALUES, lambda df: df.filter_eq("k", 1), "Column v has 1 values for 3 rows"),
     (SHORT_VALUES, lambda df: df.groupby("k").sum(), "Column v has 1 values for 3 rows"),
+    (lambda: with_rows(DataFrame(), 2, **{"v\0w": [5]}), lambda df: df.iloc(None, None),
+     "Column v\0w has 1 values for 2 rows"),
     (short_labels, lambda df: df.sort_values("a", True), "Column a has 1 labels for 3 rows"),
     # Columns of other types are read as no values at all.
     (INT64_COLUMN, lambda df: df.iloc(0, 2), "Data length 0 does not match shape [2] (expected 2)"),

@@ -5,9 +5,8 @@ import pytest
 
 from tessra import CoreArray, DType
 
-from conftest import f32
-from elementwise_support import (F32, SPECIALS, assert_same, int_view, libm, random_values,
-                                 to_numpy, to_tessra)
+from conftest import (F32, SPECIALS, assert_same, f32, int_view, libm, random_values, to_numpy,
+                      to_tessra)
 
 NAN, INF = float("nan"), float("inf")
 

@@ -3,8 +3,8 @@ import pytest
 
 from tessra import CoreArray, DType
 
-from elementwise_support import (F32, SPECIALS, assert_same, int_view, libm, random_values,
-                                 to_numpy, to_tessra, ulp_distance)
+from conftest import (F32, SPECIALS, assert_same, int_view, libm, random_values, to_numpy,
+                      to_tessra, ulp_distance)
 
 NAN, INF = float("nan"), float("inf")
 

@@ -3,8 +3,7 @@ import pytest
 
 from tessra import CoreArray, DType, Series
 
-from test_dataframe import col, frame
-from test_series import bits_of, f32_bits, raises
+from conftest import bits_of, col, f32_bits, frame, raises
 
 
 @pytest.mark.parametrize("dtype", [DType.Float32, DType.Int32])

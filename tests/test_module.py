@@ -91,6 +91,11 @@ A = CoreArray.zeros([2])
 FRAME = DataFrame()
 
 
+class BadIndex:
+    def __index__(self):
+        raise TypeError("bad\0index")
+
+
 @pytest.mark.parametrize("call, message", [
     (lambda: CoreArray.zeros(), "zeros() missing 1 required positional argument: 'shape'"),
     (lambda: A.clip(), "clip() missing 2 required positional arguments: 'min_val' and 'max_val'"),
@@ -100,6 +105,12 @@ FRAME = DataFrame()
     (lambda: DataFrame(1), "DataFrame() takes 0 positional arguments but 1 was given"),
     (lambda: CoreArray.zeros([1], bogus=1), "zeros() got an unexpected keyword argument 'bogus'"),
     (lambda: A.le(A, other=A), "le() got multiple values for argument 'other'"),
+    # A keyword is matched and quoted whole, NUL bytes included.
+    (lambda: CoreArray.zeros(**{"shape\0x": [1]}),
+     "zeros() got an unexpected keyword argument 'shape\0x'"),
+    (lambda: CoreArray.zeros([1], **{"dtype\0": None}),
+     "zeros() got an unexpected keyword argument 'dtype\0'"),
+    (lambda: CoreArray.zeros([BadIndex()]), "argument 'shape': bad\0index"),
     (lambda: A.sin(A), "CoreArray.sin() takes no arguments (1 given)"),
     (lambda: A.sin(x=1), "CoreArray.sin() takes no keyword arguments"),
     (lambda: CoreArray.zeros("ab"), "argument 'shape': Can't extract `str` to `Vec`"),
@@ -138,6 +149,51 @@ def test_overflow_passes_without_the_argument_name(call):
     assert "argument" not in str(info.value)
 
 
+class HugeLen:
+    """A sequence whose __len__ claims far more items than it yields."""
+
+    def __init__(self, *items):
+        self.items = items
+
+    def __len__(self):
+        return 2**62
+
+    def __getitem__(self, i):
+        return self.items[i]
+
+
+@pytest.mark.parametrize("call, expected", [
+    (lambda: CoreArray(HugeLen(1.0, 2, 3.5), [3]).to_list(), [1.0, 2.0, 3.5]),
+    (lambda: CoreArray.zeros(HugeLen(1, 2, 3)).shape, [1, 2, 3]),
+    (lambda: Series("s", CoreArray([1, 2, 3], [3]), HugeLen("x", "y", "z")).index, ["x", "y", "z"]),
+    (lambda: CoreArray.concatenate(HugeLen(A, A)).shape, [4]),
+])
+def test_len_of_a_sequence_is_only_a_hint(call, expected):
+    assert call() == expected
+
+
+# Freed memory is poisoned in the child, so reading an item after its own conversion dropped the
+# caller's last reference to it crashes there.
+def test_items_stay_alive_while_their_conversion_empties_the_list():
+    out = run_python(
+        "import warnings\n"
+        "from tessra import CoreArray\n"
+        "warnings.simplefilter('ignore')\n"
+        "class F(float): pass\n"
+        "class Clears:\n"
+        "    def __init__(self, owner): self.owner = owner\n"
+        "    def __float__(self):\n"
+        "        self.owner.clear()\n"
+        "        return F(2.5)\n"
+        "class L(list): pass\n"
+        "for kind in (list, L):\n"
+        "    items = kind()\n"
+        "    items += [Clears(items), 7.0]\n"
+        "    print(CoreArray(items, [1]).to_list())\n",
+        env={"PYTHONMALLOC": "debug"})
+    assert (out.returncode, out.stdout.split("\n"), out.stderr) == (0, ["[2.5]", "[2.5]", ""], "")
+
+
 def test_keyword_arguments_work_like_positional():
     assert CoreArray(shape=[2], data=[1, 2]).to_list() == [1.0, 2.0]
     assert CoreArray.arange(start=0, stop=3, step=None).to_list() == [0.0, 1.0, 2.0]
@@ -151,6 +207,11 @@ def test_keyword_arguments_work_like_positional():
     (CoreArray.neg, "($self)", "Element-wise negation: -self"),
     (CoreArray.rint, "($self)", ""),
     (CoreArray.add, "($self, other)", "Element-wise addition: self + other → new CoreArray"),
+    (CoreArray.eq, "($self, other)",
+     "Element-wise equality: self == other → Float32 CoreArray of 1.0 and 0.0"),
+    (CoreArray.reshape, "($self, new_shape)",
+     "Reshape the array: a new array holding a copy of the data in the new shape (same element "
+     "count)."),
     (CoreArray.clip, "($self, min_val, max_val)", ""),
     (CoreArray.pow, "($self, exponent)", "Element-wise power: self^exponent (scalar)"),
     (Series, "(name, data, index=None)", None),

@@ -7,7 +7,7 @@ import pytest
 
 from tessra import DataFrame, read_csv
 
-from test_series import raises
+from conftest import raises
 
 NAN = float("nan")
 

@@ -1,39 +1,14 @@
 import ctypes
 import math
-import re
 
 import numpy as np
 import pytest
 
 from tessra import CoreArray, DataFrame, DType, Series
 
-from conftest import f32
+from conftest import bits_of, f32, f32_bits, raises, to_tessra
 
-# DType objects are unhashable: index by their integer value.
-NP_TYPES = [np.float32, np.float64, np.int32, np.int64, np.bool_]
 NEG_ZERO, QNAN, NAN_PAYLOAD = 0x80000000, 0x7FC00000, 0x7FC00001
-
-
-def typed(values, dtype=DType.Float32):
-    """A 1-d CoreArray of `dtype` holding `values`, written through its data pointer."""
-    src = np.ascontiguousarray(values, dtype=NP_TYPES[int(dtype)])
-    a = CoreArray.zeros([src.size], dtype)
-    if src.nbytes:
-        ctypes.memmove(a.data_ptr, src.ctypes.data, src.nbytes)
-    return a
-
-
-def f32_bits(*bits):
-    """A Float32 CoreArray holding the given 32-bit patterns."""
-    return typed(np.array(bits, dtype=np.uint32).view(np.float32))
-
-
-def bits_of(series):
-    return np.array(series.data.to_list(), np.float32).view(np.uint32).tolist()
-
-
-def raises(exc, message):
-    return pytest.raises(exc, match="^" + re.escape(message) + "$")
 
 
 def test_construction_and_copies():
@@ -76,10 +51,10 @@ def test_head_and_tail_read_storage_order(labels, method, n, values, expected_la
 
 
 def test_head_of_int32_gives_float32_and_of_float32_keeps_the_bits():
-    s = Series("i", typed([1, 2, 3], DType.Int32))
+    s = Series("i", to_tessra([1, 2, 3], DType.Int32))
     h = s.head(None)
     assert (s.dtype, h.dtype, h.data.to_list()) == ("Int32", "Float32", [1.0, 2.0, 3.0])
-    assert Series("b", typed([2**24 + 1], DType.Int32)).tail(1).data.to_list() == [2.0**24]
+    assert Series("b", to_tessra([2**24 + 1], DType.Int32)).tail(1).data.to_list() == [2.0**24]
     assert bits_of(Series("b", f32_bits(NEG_ZERO, NAN_PAYLOAD, QNAN)).head(None)) == [
         NEG_ZERO, NAN_PAYLOAD, QNAN]
 
@@ -91,7 +66,7 @@ def test_head_of_int32_gives_float32_and_of_float32_keeps_the_bits():
     (lambda s: s.unique(), "unique"), (lambda s: s.value_counts(), "value_counts"),
 ])
 def test_unsupported_dtypes(dtype, name, call, word):
-    s = Series("x", typed([1, 0], dtype))
+    s = Series("x", to_tessra([1, 0], dtype))
     assert s.dtype == name
     with raises(TypeError, f"Unsupported DType for {word}"):
         call(s)
@@ -103,13 +78,25 @@ def test_unique_and_value_counts():
     assert bits_of(Series("n", f32_bits(QNAN, NAN_PAYLOAD, QNAN)).unique()) == [QNAN, NAN_PAYLOAD]
     # Two ints that round to one float are still two distinct values.
     big = 2**24 + 1
-    u = Series("i", typed([5, -3, 5, big, big - 1, -3], DType.Int32)).unique()
+    u = Series("i", to_tessra([5, -3, 5, big, big - 1, -3], DType.Int32)).unique()
     assert u.data.to_list() == [5.0, -3.0, float(2**24), float(2**24)]
-    vc = Series("i", typed([3, 1, 3], DType.Int32)).value_counts()
+    vc = Series("i", to_tessra([3, 1, 3], DType.Int32)).value_counts()
     assert vc == {3: 2, 1: 1} and all(type(k) is int for k in vc)
     assert Series("f", CoreArray([0.1, 2.5, 0.1], [3])).value_counts() == {f32(0.1): 2, 2.5: 1}
     nan = Series("n", f32_bits(QNAN, QNAN, NAN_PAYLOAD)).value_counts()
     assert sorted(nan.values()) == [1, 2] and all(math.isnan(k) for k in nan)
+
+
+# -0.0 and 0.0 are one dict key: their counts add up under the zero met first.
+@pytest.mark.parametrize("values, zeros, first_sign", [
+    ([-0.0, 0.0, 0.0, 1.0], 3, -1.0),
+    ([1.0, 0.0, -0.0, -0.0, 1.0], 3, 1.0),
+    ([0.0, 1.0, 0.0], 2, 1.0),
+])
+def test_value_counts_adds_equal_keys_under_the_first_met(values, zeros, first_sign):
+    vc = Series("z", CoreArray(values, [len(values)])).value_counts()
+    assert vc == {0.0: zeros, 1.0: len(values) - zeros}
+    assert [math.copysign(1.0, k) for k in vc if k == 0] == [first_sign]
 
 
 def test_setters_replace_one_field():
@@ -143,13 +130,13 @@ def test_properties_have_no_deleter(cls, prop):
         delattr(obj, prop)
 
 
-@pytest.mark.parametrize("labels, call, message", [
-    (["a", "b"], lambda s: s.head(3), "Series s has 2 labels for 5 values"),
-    (["a", "b"], lambda s: s.head(None), "Series s has 2 labels for 5 values"),
-    (["a"], lambda s: s.tail(3), "Series s has 1 labels for 5 values"),
+@pytest.mark.parametrize("name, labels, call, message", [
+    ("s", ["a", "b"], lambda s: s.head(3), "Series s has 2 labels for 5 values"),
+    ("s", ["a", "b"], lambda s: s.head(None), "Series s has 2 labels for 5 values"),
+    ("s\0t", ["a"], lambda s: s.tail(3), "Series s\0t has 1 labels for 5 values"),
 ])
-def test_window_past_the_labels_is_an_error(labels, call, message):
-    s = Series("s", CoreArray(range(5), [5]))
+def test_window_past_the_labels_is_an_error(name, labels, call, message):
+    s = Series(name, CoreArray(range(5), [5]))
     s.index = labels
     with raises(ValueError, message):
         call(s)

@@ -5,7 +5,7 @@ import pytest
 
 from tessra import CoreArray, DType
 
-from elementwise_support import to_numpy
+from conftest import to_numpy
 
 NAN = float("nan")
 Z = CoreArray.zeros

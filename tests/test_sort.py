@@ -8,8 +8,7 @@ import pytest
 
 from tessra import CoreArray, DType
 
-from conftest import run_python
-from elementwise_support import F32, to_numpy, to_tessra
+from conftest import F32, run_python, to_numpy, to_tessra
 
 # Boundaries where the sorting method changes, and sizes around them.
 SIZES = [2, 3, 19, 20, 21, 22, 1000, 99_999, 100_000, 100_001, 300_000]
@@ -75,7 +74,7 @@ def test_sort_and_argsort_match_numpy_stable(kind, n):
 def test_parallel_sort_with_small_pools(threads):
     script = (
         "import numpy as np\n"
-        "from elementwise_support import to_tessra, to_numpy\n"
+        "from conftest import to_tessra, to_numpy\n"
         "rng = np.random.default_rng(3)\n"
         "for v in [rng.standard_normal(300_000), 1 + rng.random(300_000) * 0.25]:\n"
         "    v = v.astype(np.float32)\n"

@@ -1,5 +1,6 @@
 #pragma once
-// Expected failures travel as values; the binding layer turns them into Python exceptions.
+// Expected failures travel as values; the binding layer turns them into Python exceptions. The
+// messages reach Python callers as they stand, and callers match on them.
 #include <string>
 #include <utility>
 #include <variant>
