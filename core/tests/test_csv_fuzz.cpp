@@ -170,7 +170,9 @@ struct Outcome {
     bool operator==(const Outcome&) const = default;
 };
 
-Outcome failure(std::string message) { return {false, ErrorKind::Value, std::move(message), {}, {}}; }
+Outcome failure(std::string message) {
+    return {false, ErrorKind::Value, std::move(message), {}, {}};
+}
 
 // The first field that is not UTF-8, as the error text names it; empty when all are.
 std::string utf8_fault(const Record& r, uint64_t record) {
@@ -200,11 +202,10 @@ Outcome reference_read(const std::string& text) {
     for (uint64_t record = 1; reader.next(r); ++record) {
         if (r.fields.size() != n)
             return failure("Failed to read record: CSV error: record " + std::to_string(record) +
-                           " (line: " + std::to_string(r.line) + ", byte: " +
-                           std::to_string(r.byte) + "): found record with " +
+                           " (line: " + std::to_string(r.line) +
+                           ", byte: " + std::to_string(r.byte) + "): found record with " +
                            std::to_string(r.fields.size()) +
-                           " fields, but the previous record has " + std::to_string(n) +
-                           " fields");
+                           " fields, but the previous record has " + std::to_string(n) + " fields");
         if (std::string fault = utf8_fault(r, record); !fault.empty())
             return failure("Failed to read record: " + fault);
         std::vector<uint32_t> row;
@@ -228,6 +229,31 @@ Outcome outcome_of(Result<CsvColumns> r) {
 // ---------------------------------------------------------------------------------------
 // Random text
 
+// Pieces the generator draws from.
+constexpr const char* kNumberWords[] = {
+    "0",     "-0",        "+0",   "1",   "-1",   "1e40", "-1e40",        "1e-50",        "-1e-50",
+    "inf",   "-Infinity", "+INF", "nan", "-nan", "NaN",  "3.4028235e38", "3.4028236e38", "1.4e-45",
+    "7e-46", "0.5",       ".5",   "5.",  "1e"};
+constexpr const char* kTexts[] = {"",
+                                  " ",
+                                  "a",
+                                  "x",
+                                  "abc",
+                                  "\xC3\xA9",
+                                  "\xF0\x9F\x98\x80",
+                                  "\xEF\xBB\xBF",
+                                  "\t",
+                                  "0x10",
+                                  "1_000",
+                                  "\xF4\x8F\xBF\xBF"};
+constexpr const char* kDamage[] = {
+    ",",           "\"",   "\n",           "\r",           "\"\"",
+    "\xFF",        "\xC3", "\xED\xA0\x80", "\xE0\x80\xAF", "\xF4\x90\x80\x80",
+    "\xF0\x9F\x98"};
+constexpr const char* kSoup[] = {",",    "\"",  "\n", "\r", "\r\n", "1",    ".",    "e",
+                                 "-",    "5",   " ",  "n",  "a",    "\xC3", "\xA9", "\xEF\xBB\xBF",
+                                 "\"\"", "inf", "x"};
+
 class Generator {
 public:
     explicit Generator(uint64_t seed) : rng_(seed) {}
@@ -235,7 +261,9 @@ public:
     size_t below(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng_); }
     bool chance(double p) { return std::bernoulli_distribution(p)(rng_); }
     template <size_t N>
-    const char* pick(const char* const (&options)[N]) { return options[below(N)]; }
+    const char* pick(const char* const (&options)[N]) {
+        return options[below(N)];
+    }
 
     std::string digits(size_t max) {
         std::string s;
@@ -246,9 +274,7 @@ public:
     // Decimal literals and near misses, with long mantissas and extreme exponents.
     std::string number() {
         switch (below(6)) {
-            case 0: return pick({"0", "-0", "+0", "1", "-1", "1e40", "-1e40", "1e-50", "-1e-50",
-                                 "inf", "-Infinity", "+INF", "nan", "-nan", "NaN", "3.4028235e38",
-                                 "3.4028236e38", "1.4e-45", "7e-46", "0.5", ".5", "5.", "1e"});
+            case 0: return pick(kNumberWords);
             case 1: return std::to_string(static_cast<int64_t>(rng_() % 2000001) - 1000000);
             case 2: {  // a random float, in full or cut short
                 float f = std::bit_cast<float>(static_cast<uint32_t>(rng_()));
@@ -258,8 +284,8 @@ public:
             }
             case 3: {  // halfway between two floats: ties go to even
                 float f = std::bit_cast<float>(static_cast<uint32_t>(rng_()) & 0x7F7FFFFFu);
-                double mid = (static_cast<double>(f) +
-                              static_cast<double>(std::nextafter(f, INFINITY))) / 2;
+                double mid =
+                    (static_cast<double>(f) + static_cast<double>(std::nextafter(f, INFINITY))) / 2;
                 char buf[800];
                 std::snprintf(buf, sizeof buf, "%.*g", static_cast<int>(20 + below(700)), mid);
                 return buf;
@@ -279,10 +305,7 @@ public:
         }
     }
 
-    std::string text_piece() {
-        return pick({"", " ", "a", "x", "abc", "\xC3\xA9", "\xF0\x9F\x98\x80", "\xEF\xBB\xBF", "\t",
-                     "0x10", "1_000", "\xF4\x8F\xBF\xBF"});
-    }
+    std::string text_piece() { return pick(kTexts); }
 
     std::string cell() {
         std::string c;
@@ -332,10 +355,7 @@ public:
         for (size_t k = damage ? below(3) : 0; k > 0 && !s.empty(); --k) {
             size_t at = below(s.size());
             switch (below(3)) {
-                case 0:
-                    s.insert(at, pick({",", "\"", "\n", "\r", "\"\"", "\xFF", "\xC3", "\xED\xA0\x80",
-                                       "\xE0\x80\xAF", "\xF4\x90\x80\x80", "\xF0\x9F\x98"}));
-                    break;
+                case 0: s.insert(at, pick(kDamage)); break;
                 case 1: s.erase(at, 1); break;
                 default: s[at] = static_cast<char>(rng_());
             }
@@ -346,9 +366,7 @@ public:
     // Bytes from the reader's alphabet in any order.
     std::string soup() {
         std::string s;
-        for (size_t k = below(40); k > 0; --k)
-            s += pick({",", "\"", "\n", "\r", "\r\n", "1", ".", "e", "-", "5", " ", "n", "a",
-                       "\xC3", "\xA9", "\xEF\xBB\xBF", "\"\"", "inf", "x"});
+        for (size_t k = below(40); k > 0; --k) s += pick(kSoup);
         return s;
     }
 
@@ -405,11 +423,12 @@ void fuzz(uint64_t cases, uint64_t offset, Make make) {
         Outcome want = reference_read(text);
         Outcome got = outcome_of(seed % 64 == 0 ? csv_test::read_through_pipe(text)
                                                 : read_csv_columns(file.holding(text)));
-        ASSERT_TRUE(got == want)
-            << "seed " << seed << " (FUZZ_SEED=" << seed - offset << " FUZZ_CASES=1)\ntext: "
-            << shown(text) << "\nwant: " << (want.ok ? "ok" : want.message) << ", "
-            << want.rows.size() << " rows\ngot:  " << (got.ok ? "ok" : got.message) << ", "
-            << got.rows.size() << " rows";
+        ASSERT_TRUE(got == want) << "seed " << seed << " (FUZZ_SEED=" << seed - offset
+                                 << " FUZZ_CASES=1)\ntext: " << shown(text)
+                                 << "\nwant: " << (want.ok ? "ok" : want.message) << ", "
+                                 << want.rows.size()
+                                 << " rows\ngot:  " << (got.ok ? "ok" : got.message) << ", "
+                                 << got.rows.size() << " rows";
     }
 }
 
