@@ -12,9 +12,12 @@ import sys
 import numpy as np
 import pytest
 
+import tessra
 from tessra import CoreArray, DataFrame, DType, Series
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# Where the imported package lives; child interpreters use the same one (a sanitizer build's,
+# for one).
+PACKAGE_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(tessra.__file__)))
 
 
 def f32(x):
@@ -25,9 +28,7 @@ def f32(x):
 def run_python(code, env=None):
     """Runs code in a fresh interpreter (for once-per-process and environment behaviour)."""
     full_env = dict(os.environ)
-    # The package this run imported, so a sanitizer build tests itself in children too.
-    import tessra
-    full_env["PYTHONPATH"] = os.path.dirname(os.path.dirname(os.path.abspath(tessra.__file__)))
+    full_env["PYTHONPATH"] = PACKAGE_ROOT
     full_env.update(env or {})
     return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                           env=full_env, timeout=120)

@@ -21,6 +21,8 @@ import tessra
 from tessra import _tessra_rust as native
 from tessra import CoreArray, DataFrame, DType, RngAlgorithm, Series
 
+from conftest import PACKAGE_ROOT
+
 # Panics that ordinary input may reach: the byte limit of one allocation, for sizes past it.
 ALLOWED_PANICS = {"Invalid layout for aligned allocation": ("=2**62)", "=2**63)")}
 
@@ -346,7 +348,7 @@ def run_range(group, start, end):
     """Faults in calls start..end: (call number, what). A child that dies or hangs is
     restarted after the call it was making."""
     faults = []
-    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(tessra.__file__)))
+    env = dict(os.environ, PYTHONPATH=PACKAGE_ROOT)
     while start < end:
         try:
             proc = subprocess.run([sys.executable, __file__, group, str(start), str(end)],
