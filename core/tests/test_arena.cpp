@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "ops/chunk_sum.hpp"
 #include "scheduler/arena.hpp"
 #include "scheduler/pool.hpp"
 #include "util/panic.hpp"

@@ -15,23 +15,6 @@ namespace {
 
 using std::to_string;
 
-// Below this many elements the pool costs more than it saves.
-constexpr uint64_t kParallelMin = uint64_t{1} << 16;
-// Elements per task of the flat loops (take, boolean_index).
-constexpr size_t kChunk = size_t{1} << 15;
-
-// Runs task(begin, end, chunk) over the chunks of [0, n), on the pool when n is large.
-template <class F>
-void for_chunks(size_t n, F&& task) {
-    const size_t chunks = (n + kChunk - 1) / kChunk;
-    auto one = [&](size_t c) { task(c * kChunk, std::min(n, (c + 1) * kChunk), c); };
-    if (n < kParallelMin) {
-        for (size_t c = 0; c < chunks; ++c) one(c);
-    } else {
-        pool::parallel_tasks(chunks, one);
-    }
-}
-
 Error out_of_bounds(uint64_t index, uint64_t count) {
     return index_error("index " + to_string(index) + " out of bounds for array with " +
                        to_string(count) + " elements");
@@ -99,11 +82,11 @@ void transpose_f32(const float* in, float* out, size_t r, size_t c) {
             for (size_t i = r0; i < r1; i += kTile)
                 transpose_tile(in, out, r, c, i, std::min(r1, i + kTile), j, std::min(j1, j + kTile));
     };
-    if (uint64_t{r} * c < kParallelMin) {
-        for (size_t t = 0; t < bands * runs; ++t) task(t);
-    } else {
-        pool::parallel_tasks(bands * runs, task);
-    }
+    const size_t tasks = bands * runs;
+    pool::parallel_for(tasks, uint64_t{r} * c <= pool::kRowChunk ? tasks : 1,
+                       [&](size_t t0, size_t t1) {
+                           for (size_t t = t0; t < t1; ++t) task(t);
+                       });
 }
 
 }  // namespace
@@ -167,7 +150,7 @@ Result<CoreArray> take(const CoreArray& a, const CoreArray& indices) {
     float* dst = out.f32();
     // The first bad position in index order decides the error, whichever task meets it first.
     std::atomic<uint64_t> first_bad{UINT64_MAX};
-    for_chunks(k, [&, src, idx, dst, n](size_t begin, size_t end, size_t) {
+    pool::parallel_for(k, pool::kRowChunk, [&, src, idx, dst, n](size_t begin, size_t end) {
         // Positions are converted a block at a time so that the gather loop is only loads and
         // stores: the fewer instructions per element, the more cache misses overlap.
         constexpr size_t kBlock = 1024;
@@ -216,21 +199,22 @@ Result<CoreArray> boolean_index(const CoreArray& a, const CoreArray& mask) {
     const float* x = a.f32();
     const float* keep = mask.f32();
     // Count per chunk, place each chunk's output after the ones before it, then compact.
+    constexpr size_t kChunk = pool::kRowChunk;
     std::vector<uint64_t> offset((n + kChunk - 1) / kChunk + 1, 0);
-    for_chunks(n, [&](size_t begin, size_t end, size_t c) {
+    pool::parallel_for(n, kChunk, [&](size_t begin, size_t end) {
         uint64_t kept = 0;
         for (size_t i = begin; i < end; ++i) kept += keep[i] != 0.0f;
-        offset[c + 1] = kept;
+        offset[begin / kChunk + 1] = kept;
     });
     for (size_t c = 1; c < offset.size(); ++c) offset[c] += offset[c - 1];
     CoreArray out = uninit({offset.back()});
     float* dst = out.f32();
-    for_chunks(n, [&](size_t begin, size_t end, size_t c) {
+    pool::parallel_for(n, kChunk, [&](size_t begin, size_t end) {
         // Write every element and advance past the kept ones; stopping after the chunk's last
         // kept element keeps every write inside the chunk's own part of the output.
         size_t last = end;
         while (last > begin && !(keep[last - 1] != 0.0f)) --last;
-        float* o = dst + offset[c];
+        float* o = dst + offset[begin / kChunk];
         for (size_t i = begin; i < last; ++i) {
             *o = x[i];
             o += keep[i] != 0.0f;

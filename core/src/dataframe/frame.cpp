@@ -65,10 +65,10 @@ DataFrame clone_frame(const DataFrame& df) {
     // Large columns are copied side by side.
     std::vector<std::optional<Series>> copies(src.size());
     auto copy = [&](size_t i) { copies[i] = clone_series(src[i]->series); };
-    if (bytes >= (uint64_t{1} << 22))
-        pool::parallel_tasks(src.size(), copy);
-    else
-        for (size_t i = 0; i < src.size(); ++i) copy(i);
+    pool::parallel_for(src.size(), bytes < pool::kFrameCopyMin ? src.size() : 1,
+                       [&](size_t i0, size_t i1) {
+                           for (size_t i = i0; i < i1; ++i) copy(i);
+                       });
     DataFrame out;
     out.row_count = df.row_count;
     out.columns.reserve(src.size());
@@ -176,12 +176,10 @@ int32_t saturating_i32(float v) {
 // Ascending positions i < n where match(i), found in parallel chunks.
 template <class Match>
 std::vector<uint64_t> select_positions(uint64_t n, Match match) {
-    constexpr uint64_t kChunk = uint64_t{1} << 16;
-    const uint64_t chunks = (n + kChunk - 1) / kChunk;
-    std::vector<std::vector<uint64_t>> found(chunks);
-    pool::parallel_tasks(chunks, [&](size_t c) {
-        const uint64_t b = c * kChunk, e = std::min(n, b + kChunk);
-        std::vector<uint64_t>& out = found[c];
+    constexpr uint64_t kChunk = pool::kRowChunk;
+    std::vector<std::vector<uint64_t>> found((n + kChunk - 1) / kChunk);
+    pool::parallel_for(n, kChunk, [&](size_t b, size_t e) {
+        std::vector<uint64_t>& out = found[b / kChunk];
         for (uint64_t i = b; i < e; ++i)
             if (match(i)) out.push_back(i);
     });

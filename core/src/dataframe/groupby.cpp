@@ -44,21 +44,18 @@ Groups group_keys(const uint32_t* keys, uint64_t n, Groups::Kind kind) {
     Groups g;
     g.kind = kind;
     g.codes.resize(n);
-    constexpr uint64_t kMinChunk = uint64_t{1} << 18;
-    if (n <= kMinChunk) {
+    if (n <= pool::kGroupChunk) {
         number_keys(keys, 0, n, g.codes.data(), g.keys, g.counts);
         return g;
     }
-    const uint64_t threads = pool::thread_count();
-    const uint64_t chunk = std::max(kMinChunk, (n + threads * 2 - 1) / (threads * 2));
+    const uint64_t chunk = pool::grain_for(n, 2, pool::kGroupChunk);
     const uint64_t chunks = (n + chunk - 1) / chunk;
     // Each chunk numbers its own keys; the chunks are then merged in order, so group numbers
     // still follow the first occurrence in the whole column.
     std::vector<std::vector<uint32_t>> distinct(chunks);
     std::vector<std::vector<uint64_t>> counts(chunks);
-    pool::parallel_tasks(chunks, [&](size_t c) {
-        number_keys(keys, c * chunk, std::min(n, (c + 1) * chunk), g.codes.data(), distinct[c],
-                    counts[c]);
+    pool::parallel_for(n, chunk, [&](size_t begin, size_t end) {
+        number_keys(keys, begin, end, g.codes.data(), distinct[begin / chunk], counts[begin / chunk]);
     });
     absl::flat_hash_map<uint32_t, uint32_t> number;
     std::vector<std::vector<uint32_t>> renumber(chunks);
@@ -75,11 +72,10 @@ Groups group_keys(const uint32_t* keys, uint64_t n, Groups::Kind kind) {
         }
     }
     // The first chunk's numbers are already the global ones.
-    pool::parallel_tasks(chunks - 1, [&](size_t t) {
-        const uint64_t c = t + 1;
-        const uint32_t* map = renumber[c].data();
-        uint32_t* codes = g.codes.data();
-        for (uint64_t i = c * chunk, e = std::min(n, (c + 1) * chunk); i < e; ++i) codes[i] = map[codes[i]];
+    pool::parallel_for(n - chunk, chunk, [&](size_t begin, size_t end) {
+        const uint32_t* map = renumber[begin / chunk + 1].data();
+        uint32_t* codes = g.codes.data() + chunk;
+        for (uint64_t i = begin; i < end; ++i) codes[i] = map[codes[i]];
     });
     return g;
 }
@@ -148,10 +144,10 @@ Result<DataFrame> aggregate(const GroupBy& gb, bool mean) {
         }
         values[c] = std::move(out);
     };
-    if (rows >= (uint64_t{1} << 16))
-        pool::parallel_tasks(columns.size(), one_column);
-    else
-        for (size_t c = 0; c < columns.size(); ++c) one_column(c);
+    pool::parallel_for(columns.size(), rows < pool::kColumnRowsMin ? columns.size() : 1,
+                       [&](size_t c0, size_t c1) {
+                           for (size_t c = c0; c < c1; ++c) one_column(c);
+                       });
 
     DataFrame out;
     out.row_count = g;

@@ -69,7 +69,7 @@ Labels Labels::gather(std::span<const uint64_t> positions) const {
     const uint64_t* nums = numbers_.data();
     const bool is_range = kind_ == Kind::Range;
     const uint64_t start = start_;
-    pool::parallel_for(k, 1 << 16, [&](size_t b, size_t e) {
+    pool::parallel_for(k, pool::kRowChunk, [&](size_t b, size_t e) {
         if (is_range)
             for (size_t i = b; i < e; ++i) out[i] = start + positions[i];
         else

@@ -6,10 +6,6 @@
 
 namespace tessra {
 
-namespace {
-constexpr size_t kGrain = size_t{1} << 16;
-}
-
 Rows Rows::range(uint64_t begin, uint64_t end) {
     Rows r;
     r.begin = begin;
@@ -41,12 +37,12 @@ Result<CoreArray> gather_values(const std::string& key, const CoreArray& src, co
     if (src.dtype == DType::Float32) {
         const float* s = src.f32();
         if (!rows.listed) {
-            pool::parallel_for(k, kGrain * 4, [&](size_t b, size_t e) {
+            pool::parallel_for(k, pool::kCopyChunk, [&](size_t b, size_t e) {
                 std::memcpy(dst + b, s + rows.begin + b, (e - b) * sizeof(float));
             });
         } else {
             const uint64_t* p = rows.positions.data();
-            pool::parallel_for(k, kGrain, [&](size_t b, size_t e) {
+            pool::parallel_for(k, pool::kRowChunk, [&](size_t b, size_t e) {
                 for (size_t i = b; i < e; ++i) dst[i] = s[p[i]];
             });
         }
@@ -55,7 +51,7 @@ Result<CoreArray> gather_values(const std::string& key, const CoreArray& src, co
         const uint64_t* p = rows.positions.data();
         const bool listed = rows.listed;
         const uint64_t begin = rows.begin;
-        pool::parallel_for(k, kGrain, [&](size_t b, size_t e) {
+        pool::parallel_for(k, pool::kRowChunk, [&](size_t b, size_t e) {
             for (size_t i = b; i < e; ++i)
                 dst[i] = static_cast<float>(s[listed ? p[i] : begin + i]);
         });

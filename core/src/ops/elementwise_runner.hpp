@@ -17,17 +17,15 @@
 
 namespace tessra::ew {
 
-// Cost classes of element functions: the length from which the pool pays for itself. Waking
-// the pool's threads costs tens of microseconds, so a loop goes parallel from about 40 us of
-// work on one thread.
-struct Simd {  // a few vector instructions per element (~0.15 ns)
-    static constexpr size_t kSerialBelow = size_t{1} << 18;
+// Cost classes of element functions: the length from which the pool pays for itself.
+struct Simd {  // a few vector instructions per element
+    static constexpr size_t kSerialBelow = pool::kVectorLoopMin;
     static constexpr bool kWideVectors = true;
 };
-// One C library call per element (~5 ns). Its loop gains nothing from AVX2 and calls the
-// library a little faster without it.
+// One C library call per element. Its loop gains nothing from AVX2 and calls the library a
+// little faster without it.
 struct LibCall {
-    static constexpr size_t kSerialBelow = size_t{1} << 13;
+    static constexpr size_t kSerialBelow = pool::kLibCallLoopMin;
     static constexpr bool kWideVectors = false;
 };
 
@@ -76,24 +74,21 @@ void run_piece(const Op& op, float* out, size_t n, const In*... in) {
 // Pieces start on 64-byte boundaries of the (aligned) buffers.
 inline constexpr size_t kBlock = 16;
 
-size_t piece_blocks(size_t blocks, size_t serial_below);
-
 }  // namespace detail
 
 // out[i] = op(in[i]...) for i in [0, n).
 template <class Op, class... In>
 void map(const Op& op, float* out, size_t n, const In*... in) {
-    if (n < Op::kSerialBelow) {
-        detail::run_piece(op, out, n, in...);
-        return;
-    }
     const size_t blocks = (n + detail::kBlock - 1) / detail::kBlock;
-    pool::parallel_for(blocks, detail::piece_blocks(blocks, Op::kSerialBelow),
-                       [&](size_t lo, size_t hi) {
-                           const size_t begin = lo * detail::kBlock;
-                           const size_t end = hi * detail::kBlock < n ? hi * detail::kBlock : n;
-                           detail::run_piece(op, out + begin, end - begin, (in + begin)...);
-                       });
+    const size_t grain = n < Op::kSerialBelow
+                             ? blocks
+                             : pool::grain_for(blocks, pool::kPiecesPerThread,
+                                               Op::kSerialBelow / 4 / detail::kBlock);
+    pool::parallel_for(blocks, grain, [&](size_t lo, size_t hi) {
+        const size_t begin = lo * detail::kBlock;
+        const size_t end = hi * detail::kBlock < n ? hi * detail::kBlock : n;
+        detail::run_piece(op, out + begin, end - begin, (in + begin)...);
+    });
 }
 
 // TypeError "{word} currently only supports Float32".

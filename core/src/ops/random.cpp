@@ -175,14 +175,11 @@ CoreArray fill(Shape shape, uint64_t seed, RngAlgorithm algo, const Draw& draw) 
     CoreArray r = zeroed(std::move(shape));
     const uint64_t n = r.element_count();
     if (n == 0) return r;
-    const uint64_t threads = pool::thread_count();
-    const uint64_t len = (n + threads - 1) / threads;
-    const uint64_t chunks = (n + len - 1) / len;
+    // One chunk per pool thread, so the values depend on the pool's size.
+    const uint64_t len = pool::grain_for(n, 1, 1);
     float* out = r.f32();
-    pool::parallel_tasks(chunks, [&](size_t c) {
-        const uint64_t begin = c * len;
-        const uint64_t end = std::min(n, begin + len);
-        const uint64_t chunk_seed = seed + c;  // wraps
+    pool::parallel_for(n, len, [&](size_t begin, size_t end) {
+        const uint64_t chunk_seed = seed + begin / len;  // wraps
         if (algo == RngAlgorithm::PCG64)
             draw(Pcg64(chunk_seed), out + begin, end - begin);
         else

@@ -7,7 +7,7 @@
 #include <limits>
 #include <new>
 
-#include "scheduler/pool.hpp"
+#include "util/decimal.hpp"
 #include "util/panic.hpp"
 
 namespace tessra {
@@ -48,63 +48,6 @@ std::byte* zeroed_bytes(uint64_t& size) {
     throw std::bad_alloc();
 }
 
-float plain_sum(const float* v, uint64_t n) {
-    float s = 0.0f;
-    for (uint64_t i = 0; i < n; ++i) s += v[i];
-    return s;
-}
-
-float kahan_sum(const float* v, uint64_t n) {
-    float s = 0.0f, c = 0.0f;
-    for (uint64_t i = 0; i < n; ++i) {
-        float y = v[i] - c;
-        float t = s + y;
-        c = (t - s) - y;
-        s = t;
-    }
-    return s;
-}
-
-// One chunk, summed on the thread that runs it.
-float chunk_sum(const float* v, uint64_t n) {
-    ArenaSlot& slot = t_slot;
-    if (slot.state == ArenaSlot::kAlive && slot.flag != 0) {
-        // The calling thread joins the pool's work while a scope user further up its stack
-        // holds its Arena. A copy would only move the same values, so sum them where they are,
-        // compensated exactly when the copy would have fitted.
-        return slot.arena.fits_f32(n) ? kahan_sum(v, n) : plain_sum(v, n);
-    }
-    return with_thread_arena([&](Arena& arena) {
-        float* copy = arena.alloc_f32(n);
-        if (copy == nullptr) return plain_sum(v, n);
-        if (n) std::memcpy(copy, v, n * sizeof(float));
-        return kahan_sum(copy, n);
-    });
-}
-
-struct ChunkSum {
-    const float* data;
-    uint64_t count;
-    uint64_t chunk_size;
-
-    // Chunks [lo, hi): a single chunk is a leaf that starts from -0.0; wider pieces split
-    // into a left half of floor(k / 2) chunks and the rest, run fork-join, added left + right.
-    float over(uint64_t lo, uint64_t hi) const {
-        if (hi - lo <= 1) {
-            float acc = -0.0f;
-            if (hi > lo) {
-                uint64_t begin = lo * chunk_size;
-                acc = acc + chunk_sum(data + begin, std::min(chunk_size, count - begin));
-            }
-            return acc;
-        }
-        uint64_t mid = lo + (hi - lo) / 2;
-        float left = 0.0f, right = 0.0f;
-        pool::parallel_invoke([&] { left = over(lo, mid); }, [&] { right = over(mid, hi); });
-        return left + right;
-    }
-};
-
 }  // namespace
 
 void ArenaSlot::init() {
@@ -138,16 +81,7 @@ float* Arena::alloc_f32(uint64_t n) {
 }
 
 uint64_t arena_size_from_text(const char* text) {
-    if (text == nullptr) return kDefaultArenaSize;
-    const char* p = text + (*text == '+');
-    if (*p == '\0') return kDefaultArenaSize;
-    uint64_t v = 0;
-    for (; *p; ++p) {
-        if (*p < '0' || *p > '9') return kDefaultArenaSize;
-        if (__builtin_mul_overflow(v, 10, &v) || __builtin_add_overflow(v, uint64_t(*p - '0'), &v))
-            return kDefaultArenaSize;
-    }
-    return v;
+    return plain_u64(text).value_or(kDefaultArenaSize);
 }
 
 namespace arena_detail {
@@ -166,10 +100,9 @@ void give_back_thread_arena() noexcept { t_slot.give_back(); }
 
 }  // namespace arena_detail
 
-float arena_sum_f32_chunks(const float* data, uint64_t count, uint64_t chunk_size) {
-    if (chunk_size == 0) panic("arena_sum_f32_chunks needs a chunk size of at least 1");
-    uint64_t chunks = count / chunk_size + (count % chunk_size != 0);
-    return ChunkSum{data, count, chunk_size}.over(0, chunks);
+const Arena* held_thread_arena() {
+    const ArenaSlot& slot = t_slot;
+    return slot.state == ArenaSlot::kAlive && slot.flag != 0 ? &slot.arena : nullptr;
 }
 
 }  // namespace tessra

@@ -37,6 +37,9 @@ Arena& take_thread_arena();
 void give_back_thread_arena() noexcept;
 }  // namespace arena_detail
 
+// The calling thread's Arena while it is taken (by a scope further up its stack), else null.
+const Arena* held_thread_arena();
+
 // Runs work(Arena&) with the calling thread's Arena held exclusively; the Arena is handed
 // back with its offset at 0 on every path out.
 template <class F>
@@ -47,10 +50,5 @@ decltype(auto) with_thread_arena(F&& work) {
     } give_back;
     return work(arena);
 }
-
-// Sum of `count` floats in chunks of `chunk_size` (at least 1) on the general pool: each chunk
-// is copied into the Arena of the thread that sums it and summed with Kahan compensation, or
-// summed plainly when it does not fit. Chunk sums combine along the halving split tree.
-float arena_sum_f32_chunks(const float* data, uint64_t count, uint64_t chunk_size);
 
 }  // namespace tessra

@@ -1,35 +1,103 @@
 #pragma once
 // The general worker pool. The pool library appears only behind this header and pool.cpp.
-// The pool is made on first use with RAYON_NUM_THREADS threads when that is a positive
-// integer, else one per core. Callers block until all work has ended; an exception thrown
-// by a worker is re-raised on the calling thread after that.
+//
+// Its size, the thread count that chunking reads, is settled once per process by the first
+// chunked loop, even one small enough to run inline: RAYON_NUM_THREADS when that is a plain
+// positive decimal integer, else one per core. The library runs at most one thread per core
+// whatever that size is. Its threads start at the first loop that goes parallel; threads that
+// cannot start make that loop throw a RuntimeError value and no work runs.
+//
+// Callers block until all work has ended; an exception thrown by a piece is re-raised on the
+// calling thread after that.
 #include <cstddef>
-#include <functional>
+#include <type_traits>
+#include <utility>
 
 namespace tessra::pool {
 
-// Number of threads of the general pool (creates the pool).
+// ---- Size cutoffs -----------------------------------------------------------------------------
+// Handing work to the pool costs 10-40 us (waking threads, stealing), so a loop goes parallel
+// from roughly 40 us of work on one thread. Counts are items of the loops named.
+
+// Element-wise loops of a few vector instructions per element (~0.15 ns): 2^18 is ~40 us.
+inline constexpr size_t kVectorLoopMin = size_t{1} << 18;
+// Element-wise loops with one C library call per element (~5 ns): 2^13 is ~40 us.
+inline constexpr size_t kLibCallLoopMin = size_t{1} << 13;
+// Pieces per thread of element-wise loops: enough for stealing to even out a thread held up by
+// page faults or a shared core, no piece below a quarter of the loop minimum.
+inline constexpr size_t kPiecesPerThread = 16;
+// Rows per piece of gathers, filters and transposes: a row costs from ~1 ns (a filter) to
+// ~100 ns (a random gather), so a piece is at least ~60 us.
+inline constexpr size_t kRowChunk = size_t{1} << 16;
+// Floats per piece of contiguous copies (memcpy, ~0.1 ns per float).
+inline constexpr size_t kCopyChunk = size_t{1} << 18;
+// Keys per piece of group numbering; each piece keeps its own hash table, so pieces stay few
+// (two per thread) and long enough that merging the tables costs little beside numbering.
+inline constexpr size_t kGroupChunk = size_t{1} << 18;
+// Rows from which the columns of a group aggregation are summed side by side (~40 us per column).
+inline constexpr size_t kColumnRowsMin = size_t{1} << 16;
+// Bytes from which the columns of a frame are copied side by side (4 MiB: ~0.5 ms of copying).
+inline constexpr size_t kFrameCopyMin = size_t{1} << 22;
+// CSV text per parse task (512 KiB, ~0.5 ms). Tasks guess where their records start and a wrong
+// guess costs a serial re-read, so there are four per thread: enough to even out, few guesses.
+inline constexpr size_t kCsvChunkMin = size_t{512} << 10;
+// File reads from which the bytes are read by several threads (8 MiB), in pieces of 4 MiB: one
+// piece is a few hundred microseconds from the page cache.
+inline constexpr size_t kParallelReadMin = size_t{8} << 20;
+inline constexpr size_t kReadPiece = size_t{4} << 20;
+// Floats from which parsed CSV columns are put together in parallel, and floats per piece.
+inline constexpr size_t kCsvCopyMin = size_t{1} << 18;
+inline constexpr size_t kCsvCopyChunk = size_t{1} << 15;
+
+// ---- Loops ------------------------------------------------------------------------------------
+
+// Size of the pool that chunking divides work by (settles it).
 size_t thread_count();
 
-// Runs body(begin, end) over disjoint sub-ranges covering [0, n), none longer than `grain`.
-// Runs inline on the calling thread when n <= grain.
-void parallel_for_impl(size_t n, size_t grain, const std::function<void(size_t, size_t)>& body);
+// A piece length that cuts `n` items into `per_thread` pieces per pool thread (rounded up),
+// but none shorter than `min_grain`. With per_thread = 1 and min_grain = 1 it is one piece per
+// thread: ceil(n / thread_count()).
+size_t grain_for(size_t n, size_t per_thread, size_t min_grain);
 
+namespace detail {
+void settle();
+void run_tasks(size_t count, void (*call)(const void*, size_t), const void* context);
+}  // namespace detail
+
+// Runs body(begin, end) over [0, n) cut into consecutive pieces of `grain` items (the last one
+// shorter), piece c starting at c * grain: on the pool when there are two or more pieces, on
+// the calling thread when there is one.
 template <class F>
 void parallel_for(size_t n, size_t grain, F&& body) {
+    detail::settle();
     if (n == 0) return;
     if (grain == 0) grain = 1;
     if (n <= grain) {
         body(size_t{0}, n);
         return;
     }
-    parallel_for_impl(n, grain, std::function<void(size_t, size_t)>(std::forward<F>(body)));
+    struct Context {
+        std::remove_reference_t<F>* body;
+        size_t n, grain;
+    } context{&body, n, grain};
+    const size_t pieces = n / grain + (n % grain != 0);
+    detail::run_tasks(pieces, [](const void* p, size_t c) {
+        const auto& ctx = *static_cast<const Context*>(p);
+        const size_t begin = c * ctx.grain;
+        (*ctx.body)(begin, begin + (ctx.n - begin < ctx.grain ? ctx.n - begin : ctx.grain));
+    }, &context);
 }
 
-// Runs each of `count` tasks task(i) on the pool, one per index, and waits for all of them.
-void parallel_tasks(size_t count, const std::function<void(size_t)>& task);
+// Runs task(i) for each i in [0, count), one index per piece.
+template <class F>
+void parallel_tasks(size_t count, F&& task) {
+    parallel_for(count, 1, [&](size_t i, size_t) { task(i); });
+}
 
 // Runs a() and b() in parallel and waits for both.
-void parallel_invoke(const std::function<void()>& a, const std::function<void()>& b);
+template <class A, class B>
+void parallel_invoke(A&& a, B&& b) {
+    parallel_tasks(2, [&](size_t i) { i == 0 ? a() : b(); });
+}
 
 }  // namespace tessra::pool

@@ -20,8 +20,6 @@ static_assert(kTextPad >= kNumberPad);
 // Text held in memory at once (more only while one read is longer than this).
 constexpr size_t kWindow = size_t{16} << 20;
 constexpr size_t kFirstPipeRead = size_t{64} << 10;
-// Smallest stretch of a window worth a task of its own.
-constexpr size_t kChunkMin = size_t{512} << 10;
 
 // ---------------------------------------------------------------------------------------
 // Text
@@ -250,8 +248,7 @@ size_t next_boundary(const char* data, size_t from, size_t size) {
 // Splits [pos, size) into chunks, reusing the objects of earlier windows; returns the count.
 size_t plan_chunks(const char* data, size_t pos, size_t size, std::vector<Chunk>& chunks) {
     size_t span = size - pos;
-    size_t count = 1;
-    if (span >= 2 * kChunkMin) count = std::min(pool::thread_count() * 4, span / kChunkMin);
+    size_t count = std::max<size_t>(1, span / pool::grain_for(span, 4, pool::kCsvChunkMin));
     size_t used = 0;
     auto add = [&](size_t begin, size_t limit) {
         if (used == chunks.size()) chunks.emplace_back();
@@ -343,10 +340,7 @@ Result<ParsedCsv> parse_csv_file(const std::string& path) {
             share += share_of(chunks[k], n);
         }
         auto parse = [&](size_t k) { parse_chunk(data, size, final, n, chunks[k]); };
-        if (count == 1)
-            parse(0);
-        else
-            pool::parallel_tasks(count, parse);
+        pool::parallel_tasks(count, parse);
 
         bool done = false;
         size_t at = pos;

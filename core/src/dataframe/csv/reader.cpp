@@ -10,9 +10,6 @@ namespace tessra {
 
 namespace {
 
-// Fewer values than this are put together on the calling thread.
-constexpr uint64_t kParallelCopy = uint64_t{1} << 18;
-
 // Copies every piece of every column into place: column(i) gives column i's destination of
 // `rows` floats. The copies are independent, so they run (and fault their pages in) in
 // parallel.
@@ -30,12 +27,10 @@ void gather(const csv::ParsedCsv& parsed, Column&& column) {
                         piece.rows * sizeof(float));
         }
     };
-    if (parsed.rows * n < kParallelCopy) {
-        copy(0, n * count);
-        return;
-    }
     uint64_t rows_per_piece = std::max<uint64_t>(1, parsed.rows / count);
-    size_t grain = static_cast<size_t>(std::max<uint64_t>(1, (uint64_t{1} << 15) / rows_per_piece));
+    size_t grain = parsed.rows * n < pool::kCsvCopyMin
+                       ? n * count
+                       : static_cast<size_t>(std::max<uint64_t>(1, pool::kCsvCopyChunk / rows_per_piece));
     pool::parallel_for(n * count, grain, copy);
 }
 

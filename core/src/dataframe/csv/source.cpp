@@ -19,9 +19,8 @@ namespace {
 [[maybe_unused]] const char* pick_text(int rc, const char* buf) { return rc == 0 ? buf : nullptr; }
 [[maybe_unused]] const char* pick_text(const char* text, const char*) { return text; }
 
-// Reads below this size are not worth splitting across threads.
-constexpr size_t kParallelReadMin = size_t{8} << 20;
-constexpr size_t kReadPiece = size_t{4} << 20;
+using pool::kParallelReadMin;
+using pool::kReadPiece;
 
 }  // namespace
 
@@ -102,10 +101,9 @@ size_t FileSource::read_parallel(char* dst, size_t want) {
     };
     std::vector<Piece> done(pieces);
     uint64_t base = offset_;
-    pool::parallel_tasks(pieces, [&](size_t i) {
-        size_t from = i * kReadPiece;
-        size_t len = std::min(kReadPiece, want - from);
-        Piece& piece = done[i];
+    pool::parallel_for(want, kReadPiece, [&](size_t from, size_t to) {
+        size_t len = to - from;
+        Piece& piece = done[from / kReadPiece];
         while (piece.got < len) {
             ssize_t r = ::pread(fd_, dst + from + piece.got, len - piece.got,
                                 static_cast<off_t>(base + from + piece.got));

@@ -1,0 +1,92 @@
+"""The general pool seen from Python: its size comes from RAYON_NUM_THREADS, read once, and shows
+in which chunks a seeded fill uses; threads that cannot start are reported, not fatal."""
+
+import json
+import os
+import sys
+
+import pytest
+
+from conftest import run_python
+
+N, SEED = 60, 11
+CORES = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
+
+FILL_SCRIPT = """
+import json, os, tessra
+a = tessra.CoreArray([1.0, 2.0], [2])
+{prelude}
+fill = tessra.random_uniform_f32([{n}], {seed}).to_list()
+firsts = [tessra.random_uniform_f32([1], {seed} + c).to_list()[0] for c in range({n})]
+print(json.dumps([fill, firsts]))
+"""
+
+
+def fill_under(value, prelude=""):
+    """The fill of N values and the first value of every chunk seed, with RAYON_NUM_THREADS=value."""
+    res = run_python(FILL_SCRIPT.format(prelude=prelude, n=N, seed=SEED),
+                     {"RAYON_NUM_THREADS": value})
+    assert (res.returncode, res.stderr) == (0, "")
+    return json.loads(res.stdout)
+
+
+def chunked_by(threads, fill, firsts):
+    """Whether fill is cut into one chunk per thread, chunk c seeded SEED + c."""
+    length = -(-N // threads)
+    return all(fill[start] == firsts[c] for c, start in enumerate(range(0, N, length)))
+
+
+@pytest.mark.parametrize("value, threads", [("5", 5), ("+5", 5), ("005", 5), ("1", 1),
+                                            ("7", 7)])
+def test_pool_size_from_the_variable(value, threads):
+    assert chunked_by(threads, *fill_under(value))
+
+
+@pytest.mark.parametrize("value", [" 5", "5 ", "-5", "5x", "0x5", "1_0", "0", "+", "++5",
+                                   "18446744073709551616"])
+def test_unparsable_or_zero_means_one_per_core(value):
+    fill, firsts = fill_under(value)
+    assert chunked_by(CORES, fill, firsts) and fill == fill_under("")[0]
+
+
+@pytest.mark.parametrize("threads", [2 * CORES + 1, 1000, 2**64 - 1])
+def test_sizes_beyond_the_cores_are_kept_without_a_warning(threads):
+    # fill_under checks that standard error stays empty.
+    assert chunked_by(threads, *fill_under(str(threads)))
+
+
+@pytest.mark.parametrize("first", ["a.add(a)", "a.sin()", "a.take(tessra.CoreArray([0.0], [1]))",
+                                   "tessra.random_uniform_f32([1], 0)"])
+def test_size_is_settled_by_the_first_small_loop(first):
+    later = "os.environ['RAYON_NUM_THREADS'] = '7'"
+    assert chunked_by(3, *fill_under("3", f"{first}\n{later}"))
+    assert chunked_by(7, *fill_under("3", later))  # before any loop the change counts
+
+
+RLIMIT_SCRIPT = """
+import resource, tessra
+a = tessra.CoreArray.zeros([1_000_000])
+with open('/proc/self/status') as f:
+    used = next(int(l.split()[1]) * 1024 for l in f if l.startswith('VmSize:'))
+resource.setrlimit(resource.RLIMIT_AS, (used + {margin} * 2**20, resource.RLIM_INFINITY))
+try:
+    a.add(a)
+    print('ok')
+except (MemoryError, RuntimeError) as e:
+    print(type(e).__name__)
+resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+print(a.add(tessra.CoreArray.full([1_000_000], 2.0)).sum())
+"""
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc")
+def test_threads_that_cannot_start_raise_and_a_later_call_retries():
+    # The result takes 4 MB; each worker wants about 5 MiB beside it.
+    outcomes = set()
+    for margin in [4 + 5 * k for k in range(CORES)] + [16 + 5 * CORES]:
+        res = run_python(RLIMIT_SCRIPT.format(margin=margin))
+        assert (res.returncode, res.stderr) == (0, ""), margin
+        outcome, total = res.stdout.split()
+        assert float(total) == 2_000_000.0
+        outcomes.add(outcome)
+    assert "ok" in outcomes and (CORES == 1 or "RuntimeError" in outcomes), outcomes
