@@ -19,6 +19,11 @@ from tessra import CoreArray, DataFrame, DType, Series
 # for one).
 PACKAGE_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(tessra.__file__)))
 
+# AddressSanitizer maps its own memory as it goes, so a limit on the address space stops it
+# rather than the code under test.
+skip_under_address_sanitizer = pytest.mark.skipif(
+    "libasan" in os.environ.get("LD_PRELOAD", ""), reason="address-space limits stop ASan itself")
+
 
 def f32(x):
     """The nearest single-precision value to x, as a Python float."""
