@@ -35,8 +35,9 @@ def _calls_per_run(fn):
         number *= 4
 
 
-def compare(name, tessra_fn, ref_fn, ref="numpy", repeat=7, extra=""):
-    """Times both functions and prints one line; returns the ratio."""
+def compare(name, tessra_fn, ref_fn, ref="numpy", repeat=7, extra="", flops=None):
+    """Times both functions and prints one line; returns the ratio. With `flops` (work per
+    call) both rates are printed in GFLOP/s."""
     if _only and not any(p in name for p in _only):
         return None
     tessra_fn()
@@ -46,6 +47,8 @@ def compare(name, tessra_fn, ref_fn, ref="numpy", repeat=7, extra=""):
     r = _median_time(ref_fn, repeat, number)
     ratio = t / r
     tail = f"  ({t * 1e6:.2f} us vs {r * 1e6:.2f} us){extra}"
+    if flops:
+        tail += f"  [{flops / t / 1e9:.1f} vs {flops / r / 1e9:.1f} GFLOP/s]"
     print(f"{name}: tessra/{ref} {ratio:.2f}{tail}")
     sys.stdout.flush()
     return ratio

@@ -118,6 +118,8 @@ PyTypeObject* core_array_type_object() {
         add_sort_methods(methods);
         add_elementwise_binary_methods(methods);
         add_elementwise_unary_methods(methods);
+        add_matmul_methods(methods);
+        add_linalg_methods(methods);
         methods.push_back({nullptr, nullptr, 0, nullptr});
 
         static PyType_Slot slots[] = {

@@ -40,6 +40,8 @@ void add_shape_index_methods(MethodTable& t);
 void add_sort_methods(MethodTable& t);
 void add_elementwise_binary_methods(MethodTable& t);
 void add_elementwise_unary_methods(MethodTable& t);
+void add_matmul_methods(MethodTable& t);
+void add_linalg_methods(MethodTable& t);
 
 // tp_new of CoreArray: CoreArray(data, shape).
 PyObject* core_array_new(PyTypeObject* type, PyObject* args, PyObject* kwargs);

@@ -33,6 +33,10 @@ MethodTable& functions() {
         MethodTable all;
         add_random_functions(all);
         add_table_functions(all);
+        add_backend_functions(all);
+        add_hardware_functions(all);
+        add_advice_functions(all);
+        add_profiler_functions(all);
         MethodTable ordered;
         for (const char* name : kFunctionOrder)
             for (const PyMethodDef& def : all)

@@ -12,5 +12,9 @@ namespace tessra::py {
 // records; module.cpp calls every group and then orders the result.
 void add_random_functions(MethodTable& t);
 void add_table_functions(MethodTable& t);
+void add_backend_functions(MethodTable& t);
+void add_hardware_functions(MethodTable& t);
+void add_advice_functions(MethodTable& t);
+void add_profiler_functions(MethodTable& t);
 
 }  // namespace tessra::py

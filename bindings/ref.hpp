@@ -58,4 +58,10 @@ inline void dict_set(PyObject* dict, const Ref& key, const Ref& value) {
     check_status(PyDict_SetItem(dict, key.get(), value.get()));
 }
 
+// dict[key] = value, taking over the new reference `value` (null: its maker's error is raised).
+inline void dict_set(PyObject* dict, const char* key, PyObject* value) {
+    Ref v = Ref::steal(value);
+    check_status(PyDict_SetItemString(dict, key, v.get()));
+}
+
 }  // namespace tessra::py

@@ -45,6 +45,15 @@ print("clip(0, 2)", x.clip(0.0, 2.0).to_list())
 print("rint      ", x.rint().to_list())
 print("sqrt      ", CoreArray([4.0, 2.0], [2]).sqrt().to_list())
 
+print("\n== Matrix products")
+m = CoreArray([1, 2, 3, 4, 5, 6], [2, 3])
+print("m @ m.T", m.matmul(m.transpose()).to_list(), "->", tessra.explain_last_dispatch())
+big = CoreArray.ones([256, 256])
+print("256^3:", big.matmul(big).get_scalar(0), "->", tessra.explain_last_dispatch())
+print(tessra.get_capabilities_summary())
+print("advice for 512^3:", tessra.recommend_backend(2 * 512**3, 3 * 4 * 512**2, False))
+print(tessra.analyse_workload(2048, 64, 1024))
+
 print("\n== Tables: read_csv -> groupby -> sum")
 with tempfile.TemporaryDirectory() as tmp:
     path = os.path.join(tmp, "sales.csv")
@@ -57,3 +66,15 @@ print("per store:", {k: s.data.to_list() for k, s in totals.columns.items()})
 print("mean units:", sales.groupby("store").mean().get_column("units").data.to_list())
 print("store 2 rows:", sales.filter_eq("store", 2).get_column("units").data.to_list())
 print("by units, descending:", sales.sort_values("units", False).get_column("units").index)
+
+print("\n== Cholesky factorisation")
+spd = CoreArray([4.0, 2.0, 0.4, 2.0, 3.0, 0.5, 0.4, 0.5, 2.0], [3, 3])
+low = spd.cholesky()
+rows = [low.to_list()[i * 3:i * 3 + 3] for i in range(3)]
+print("L:", [[round(v, 5) for v in row] for row in rows])
+print("L·Lᵀ:", [[round(sum(rows[i][k] * rows[j][k] for k in range(3)), 5) for j in range(3)]
+               for i in range(3)])
+try:
+    CoreArray([1.0, 2.0, 2.0, 1.0], [2, 2]).cholesky()
+except ValueError as e:
+    print("indefinite:", e)

@@ -5,6 +5,7 @@ import ctypes
 import ctypes.util
 import os
 import re
+import stat
 import struct
 import subprocess
 import sys
@@ -31,12 +32,25 @@ def f32(x):
 
 
 def run_python(code, env=None):
-    """Runs code in a fresh interpreter (for once-per-process and environment behaviour)."""
+    """Runs code in a fresh interpreter (for once-per-process and environment behaviour).
+    An env value of None removes that variable."""
     full_env = dict(os.environ)
     full_env["PYTHONPATH"] = PACKAGE_ROOT
-    full_env.update(env or {})
+    for name, value in (env or {}).items():
+        if value is None:
+            full_env.pop(name, None)
+        else:
+            full_env[name] = value
     return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                           env=full_env, timeout=120)
+
+
+def fake_sysctl(tmp_path, script):
+    """A directory whose only program is a `sysctl` running `script` (sh)."""
+    path = tmp_path / "sysctl"
+    path.write_text("#!/bin/sh\n" + script)
+    path.chmod(path.stat().st_mode | stat.S_IXUSR)
+    return str(tmp_path)
 
 
 def raises(exc, message):

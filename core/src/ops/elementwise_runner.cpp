@@ -6,22 +6,6 @@
 
 namespace tessra::ew {
 
-namespace detail {
-
-bool cpu_has_avx2() {
-#if defined(__x86_64__)
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    }();
-    return has;
-#else
-    return false;
-#endif
-}
-
-}  // namespace detail
-
 Error f32_only(std::string_view word) {
     return type_error(std::string(word) + " currently only supports Float32");
 }

@@ -13,6 +13,7 @@
 
 #include "array/core_array.hpp"
 #include "scheduler/pool.hpp"
+#include "util/cpu_features.hpp"
 #include "util/error.hpp"
 
 namespace tessra::ew {
@@ -36,8 +37,6 @@ concept HasBlock = requires(const Op& op, float* out, size_t n, const float* in)
 };
 
 namespace detail {
-
-bool cpu_has_avx2();
 
 template <class Op>
 inline void loop(const Op& op, float* __restrict out, size_t n, const float* __restrict a) {
@@ -66,7 +65,7 @@ template <class Op, class... In>
 void run_piece(const Op& op, float* out, size_t n, const In*... in) {
 #if defined(__x86_64__)
     if constexpr (Op::kWideVectors)
-        if (cpu_has_avx2()) return loop_avx2(op, out, n, in...);
+        if (cpu_has_avx2_fma()) return loop_avx2(op, out, n, in...);
 #endif
     loop(op, out, n, in...);
 }

@@ -1,0 +1,28 @@
+#include "ops/matmul.hpp"
+
+#include <string>
+
+#include "backend/policy.hpp"
+#include "backend/select.hpp"
+
+namespace tessra {
+
+Result<CoreArray> matmul(const CoreArray& a, const CoreArray& b) {
+    if (!a.is_f32() || !b.is_f32()) return type_error("matmul() currently only supports Float32");
+    if (a.ndim() != 2 || b.ndim() != 2)
+        return value_error("matmul() currently only supports 2D arrays");
+    const uint64_t m = a.shape[0], k = a.shape[1], k2 = b.shape[0], n = b.shape[1];
+    if (k != k2)
+        return value_error("matmul() shape mismatch: inner dimensions " + std::to_string(k) +
+                           " and " + std::to_string(k2) + " must match");
+    CoreArray c = zeroed({m, n});
+    if (m == 0 || k == 0 || n == 0) {
+        backend::last_dispatch().current_backend = 0;
+        return c;
+    }
+    if (auto failure = backend::dispatch_matmul(a.f32(), b.f32(), c.f32(), m, k, n))
+        return runtime_error(*failure);
+    return c;
+}
+
+}  // namespace tessra

@@ -1,0 +1,13 @@
+#pragma once
+// The own kernel for small products: C (m×n) = A (m×k) · B (k×n), row-major, every element of
+// C written. An element in a whole group of four columns is an ordered chain of fused
+// multiply-adds over p; an element of the remaining columns (all of them when n < 4) is an
+// ordered chain of separate multiplies and adds. The order fixes the bits.
+#include <cstdint>
+
+namespace tessra {
+
+void matmul_small_kernel(const float* a, const float* b, float* c, uint64_t m, uint64_t k,
+                         uint64_t n);
+
+}  // namespace tessra

@@ -1,0 +1,94 @@
+#include "ops/metal.hpp"
+
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "ops/metal_shader.hpp"
+
+namespace tessra::metal {
+
+const std::shared_ptr<mtl::Device>& device() {
+    static const std::shared_ptr<mtl::Device> d = mtl::create_system_default_device();
+    return d;
+}
+
+const std::shared_ptr<mtl::CommandQueue>& command_queue() {
+    static const std::shared_ptr<mtl::CommandQueue> q =
+        device() ? device()->new_command_queue() : nullptr;
+    return q;
+}
+
+namespace {
+
+struct Input {
+    const void* bytes;
+    uint64_t length;
+};
+
+// Steps shared by the runners: compile, look the kernel up, bind the inputs then a result
+// buffer of `result_bytes`, dispatch, wait, and copy the result into `out`.
+bool run(const char* kernel, std::initializer_list<Input> inputs_before_result,
+         uint64_t result_bytes, std::initializer_list<Input> inputs_after_result, mtl::Size grid,
+         mtl::Size group, void* out) {
+    const auto& dev = device();
+    if (!dev) return false;
+    const auto& queue = command_queue();
+    if (!queue) return false;
+
+    mtl::CompileOptions options;
+    std::string error;  // compilation and pipeline messages are dropped
+    auto library = dev->new_library_with_source(kShaderSource, options, &error);
+    if (!library) return false;
+    auto function = library->new_function_with_name(kernel);
+    if (!function) return false;
+    auto pipeline = dev->new_compute_pipeline_state(function, &error);
+    if (!pipeline) return false;
+
+    std::vector<std::shared_ptr<mtl::Buffer>> buffers;
+    for (const Input& in : inputs_before_result)
+        buffers.push_back(dev->new_buffer_with_bytes(in.bytes, in.length, 0));
+    auto result = dev->new_buffer_with_length(result_bytes, 0);
+    buffers.push_back(result);
+    for (const Input& in : inputs_after_result)
+        buffers.push_back(dev->new_buffer_with_bytes(in.bytes, in.length, 0));
+
+    auto command_buffer = queue->command_buffer();
+    auto encoder = command_buffer->compute_command_encoder();
+    encoder->set_compute_pipeline_state(pipeline);
+    for (size_t i = 0; i < buffers.size(); ++i) encoder->set_buffer(buffers[i], 0, i);
+    encoder->dispatch_threads(grid, group);
+    encoder->end_encoding();
+    command_buffer->commit();
+    command_buffer->wait_until_completed();
+    if (result_bytes) std::memcpy(out, result->contents(), result_bytes);
+    return true;
+}
+
+}  // namespace
+
+// A count (or m, k, n) of 0 makes zero-length buffers, which copy no byte, and a grid
+// with no thread, so no element is read or written.
+bool run_metal_binary_kernel(const char* kernel, const float* a, const float* b, float* out,
+                             uint64_t count) {
+    const uint64_t bytes = count * sizeof(float);
+    return run(kernel, {{a, bytes}, {b, bytes}}, bytes, {}, {count, 1, 1},
+               {count < 256 ? count : 256, 1, 1}, out);
+}
+
+bool run_metal_reduce_kernel(const char* kernel, const float* data, uint64_t count, float* result) {
+    const uint32_t count32 = static_cast<uint32_t>(count);
+    return run(kernel, {{data, count * sizeof(float)}}, sizeof(float),
+               {{&count32, sizeof count32}}, {1, 1, 1}, {1, 1, 1}, result);
+}
+
+bool run_metal_matmul_kernel(const float* a, const float* b, float* c, uint64_t m, uint64_t k,
+                             uint64_t n) {
+    const uint32_t dims[3] = {static_cast<uint32_t>(m), static_cast<uint32_t>(k),
+                              static_cast<uint32_t>(n)};
+    return run("matmul_f32", {{a, m * k * sizeof(float)}, {b, k * n * sizeof(float)}},
+               m * n * sizeof(float), {{dims, sizeof dims}}, {n, m, 1}, {8, 8, 1}, c);
+}
+
+}  // namespace tessra::metal

@@ -1,0 +1,208 @@
+import json
+import os
+
+import pytest
+
+from conftest import fake_sysctl, run_python
+
+CLEAN = {"TESSRA_BACKEND": None, "TESSRA_METAL_EMULATION": None, "ROCM_PATH": None,
+         "OPENBLAS_PATH": None, "AOCL_ROOT": None}
+
+CAPS = """
+import json, tessra
+T = tessra._tessra_rust
+print(json.dumps([T.get_system_capabilities(), T.get_capabilities_summary()]))
+"""
+
+
+def run(code, env=None):
+    r = run_python(code, {**CLEAN, **(env or {})})
+    assert r.returncode == 0, r.stderr
+    return r
+
+
+def capabilities(env=None):
+    return json.loads(run(CAPS, env).stdout)
+
+
+# ---- SystemCapabilities ---------------------------------------------------------------------
+
+def test_dict_layout_and_summary_without_gpu():
+    caps, summary = capabilities()
+    cpu, gpu = caps["cpu"], caps["gpu"]
+    assert list(caps) == ["cpu", "gpu"]
+    assert list(cpu) == ["arch", "cores", "physical_cores", "has_avx2", "has_avx512", "has_fma",
+                         "has_neon", "l1_cache", "l2_cache", "l3_cache", "best_simd"]
+    assert gpu == {"metal_available": False, "cuda_available": False, "rocm_available": False}
+    assert cpu["cores"] == os.cpu_count() and 1 <= cpu["physical_cores"] <= cpu["cores"]
+    expect_simd = ("AVX-512" if cpu["has_avx512"] else "AVX2+FMA" if cpu["has_avx2"] and cpu["has_fma"]
+                   else "NEON" if cpu["has_neon"] else "Scalar")
+    assert cpu["best_simd"] == expect_simd
+    assert summary == (f"CPU: {cpu['arch']} ({cpu['cores']} cores, {cpu['l2_cache']} L2 Cache, "
+                       f"SIMD: {expect_simd}), GPU: None")
+
+
+@pytest.mark.parametrize("script,caches", [
+    # surrounding blanks and a failure status: the number is still used
+    ('case "$2" in hw.l1dcachesize) echo " 65536 ";; hw.l2cachesize) printf "4194304\\n";;'
+     ' *) echo "+33554432";; esac\nexit 3\n', [65536, 4194304, 33554432]),
+    ('echo "64 KB"\n', [32768, 524288, 16777216]),
+    ('echo "sysctl: unknown oid" >&2\nexit 255\n', [32768, 524288, 16777216]),
+    ('echo 18446744073709551616\n', [32768, 524288, 16777216]),
+])
+def test_cache_sizes_from_sysctl(tmp_path, script, caches):
+    caps, summary = capabilities({"PATH": fake_sysctl(tmp_path, script)})
+    cpu = caps["cpu"]
+    assert [cpu["l1_cache"], cpu["l2_cache"], cpu["l3_cache"]] == caches
+    assert f"{caches[1]} L2 Cache" in summary
+
+
+def test_no_sysctl_on_the_path_gives_defaults(tmp_path):
+    cpu = capabilities({"PATH": str(tmp_path)})[0]["cpu"]
+    assert [cpu["l1_cache"], cpu["l2_cache"], cpu["l3_cache"]] == [32768, 524288, 16777216]
+
+
+def test_empty_rocm_path_counts():
+    caps, summary = capabilities({"ROCM_PATH": ""})
+    assert caps["gpu"] == {"metal_available": False, "cuda_available": False,
+                           "rocm_available": True, "best_gpu": "ROCm"}
+    assert summary.endswith("GPU: ROCm")
+
+
+@pytest.mark.parametrize("value,present", [("1", True), ("0", False), ("true", False)])
+def test_metal_only_with_emulation_set_to_one(value, present):
+    caps, summary = capabilities({"TESSRA_METAL_EMULATION": value})
+    assert caps["gpu"]["metal_available"] is present
+    assert summary.endswith("GPU: Metal" if present else "GPU: None")
+
+
+# ---- math-library discovery ---------------------------------------------------------------
+
+INFO = """
+import json, tessra
+T = tessra._tessra_rust
+first = T.get_math_backend_info()
+T.get_math_backend_info()
+print(json.dumps(first))
+"""
+
+
+def discovery(env=None):
+    r = run(INFO, env)
+    return json.loads(r.stdout), r.stderr.splitlines()
+
+
+@pytest.mark.parametrize("value,backend", [
+    ("  OpenBLAS \t", "OpenBLAS"), ("VECLIB", "Accelerate"), ("intel-mkl", "MKL"),
+    ("blis", "AOCL"), ("pure-rust", "RustParallel"), ("Rust", "RustParallel"),
+])
+def test_override_spellings(value, backend):
+    info, lines = discovery({"TESSRA_BACKEND": value})
+    assert info["backend"] == backend
+    assert lines == [f"[tessra] TESSRA_BACKEND override → {backend}"]
+
+
+def test_info_keys_and_values():
+    info, _ = discovery({"TESSRA_BACKEND": "accelerate"})
+    assert list(info) == ["backend", "vendor", "threads", "hyperthreading", "brand",
+                          "physical_cores", "logical_cores"]
+    assert info["threads"] == 1  # Accelerate runs every size on one thread
+    assert info["logical_cores"] == os.cpu_count()
+    assert info["hyperthreading"] == (info["logical_cores"] > info["physical_cores"])
+
+
+def auto_lines(vendor, blas_path):
+    lines = [f"[tessra] CPU vendor detected: {vendor}"]
+    if vendor == "AMD":
+        lines += ["[tessra] AMD CPU detected but AOCL not found — install from:", None,
+                  "[tessra] Falling back to OpenBLAS for now."]
+    elif vendor == "Intel":
+        lines += ["[tessra] Intel CPU detected but MKL not found — install with:",
+                  "         pip install mkl  OR  apt install intel-mkl",
+                  "[tessra] Falling back to OpenBLAS for now."]
+    return lines + [f"[tessra] OpenBLAS found at {blas_path} → using OpenBLAS"]
+
+
+def assert_lines(lines, expect):
+    assert len(lines) == len(expect), lines
+    for got, want in zip(lines, expect):
+        if want is None:  # the hint line: nine blanks and a web address
+            assert got.startswith("         http")
+        else:
+            assert got == want
+
+
+@pytest.mark.parametrize("override", [None, "", "cuda"])
+def test_auto_detection_after_no_or_unknown_override(tmp_path, override):
+    blas = tmp_path / "libopenblas.so"
+    blas.write_bytes(b"")
+    info, lines = discovery({"TESSRA_BACKEND": override, "OPENBLAS_PATH": str(blas),
+                             "MKLROOT": None, "LD_LIBRARY_PATH": None, "VIRTUAL_ENV": None,
+                             "CONDA_PREFIX": None})
+    if info["vendor"] == "Apple Silicon":
+        pytest.skip("Accelerate machine")
+    expect = auto_lines(info["vendor"], str(blas))
+    if override is not None:
+        expect.insert(0, f"[tessra] Unknown TESSRA_BACKEND='{override}'; using auto-detection.")
+    assert_lines(lines, expect)
+    assert info["backend"] == "OpenBLAS"
+
+
+def test_missing_openblas_path_searches_the_list():
+    info, lines = discovery({"OPENBLAS_PATH": "/nonexistent/libopenblas.so"})
+    if info["backend"] != "OpenBLAS":
+        pytest.skip("no OpenBLAS on the standard paths")
+    assert lines[-1].startswith("[tessra] OpenBLAS found at /")
+    assert "/nonexistent/" not in lines[-1]
+
+
+def test_aocl_root_on_amd(tmp_path):
+    (tmp_path / "lib").mkdir()
+    (tmp_path / "lib" / "libblis-mt.so").write_bytes(b"")
+    info, lines = discovery({"AOCL_ROOT": str(tmp_path)})
+    if info["vendor"] != "AMD":
+        pytest.skip("not an AMD machine")
+    assert info["backend"] == "AOCL"
+    assert lines == ["[tessra] CPU vendor detected: AMD",
+                     f"[tessra] AMD CPU + AOCL found at {tmp_path}/lib/libblis-mt.so → using AOCL"]
+
+
+# ---- Metal selection --------------------------------------------------------------------
+
+METAL = """
+import json, numpy as np, tessra
+from tessra import CoreArray
+T = tessra._tessra_rust
+def product(m, k, n):
+    rng = np.random.default_rng(m * k + n)
+    a = rng.uniform(-1, 1, (m, k)).astype(np.float32)
+    b = rng.uniform(-1, 1, (k, n)).astype(np.float32)
+    c = CoreArray(a.ravel().tolist(), [m, k]).matmul(CoreArray(b.ravel().tolist(), [k, n]))
+    # The GPU kernel's order: one rounded multiply and one rounded add per step, in order.
+    ref = np.zeros((m, n), dtype=np.float32)
+    for p in range(k):
+        ref = ref + np.outer(a[:, p], b[p, :])
+    got = np.array(c.to_list(), dtype=np.float32).reshape(m, n)
+    return bool(np.array_equal(got.view(np.uint32), ref.view(np.uint32)))
+out = []
+for policy, shape in [(0, (500, 400, 250)), (0, (500, 400, 251)), (4, (100, 100, 100)),
+                      (4, (2, 3, 2)), (7, (500, 400, 251))]:
+    T.set_backend_policy(policy)
+    before = T.explain_last_dispatch()
+    exact = product(*shape)
+    out.append([T.explain_last_dispatch() != before, exact])
+print(json.dumps(out))
+"""
+
+
+@pytest.mark.parametrize("emulation", ["1", None])
+def test_metal_takes_products_above_a_hundred_million_flops(emulation):
+    out = json.loads(run(METAL, {"TESSRA_METAL_EMULATION": emulation}).stdout)
+    recorded = [o[0] for o in out]
+    if emulation:
+        # exactly 1e8 flops stays on the CPU; above it, and anything under policy 4, runs on
+        # Metal, which leaves the CPU record alone and sums in the kernel's order
+        assert recorded == [True, False, False, False, True]
+        assert [o[1] for o in out[1:4]] == [True, True, True]
+    else:
+        assert recorded == [True, True, True, False, True]

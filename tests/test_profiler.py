@@ -1,0 +1,98 @@
+import datetime
+import json
+import re
+import threading
+import uuid
+
+import pytest
+
+import tessra
+from conftest import raises
+
+TIMESTAMP = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d{3}|\.\d{6}|\.\d{9})?\+00:00")
+
+
+def _layout_of(text):
+    """The report re-written by Python's pretty printer: same indentation, separators and
+    shortest float text as the report must have."""
+    return json.dumps(json.loads(text), indent=2, ensure_ascii=False)
+
+
+@pytest.fixture(autouse=True)
+def _fresh_profiler():
+    tessra.disable_profiling()
+    tessra.clear_profile()
+    tessra.set_profile_context(None)
+    yield
+    tessra.disable_profiling()
+    tessra.clear_profile()
+    tessra.set_profile_context()
+
+
+@pytest.mark.parametrize("context", [None, "no such context", 'quote " back \\ é \n tab\t'])
+def test_report_without_records(context):
+    text = tessra.get_profile_report(context)
+    assert text == _layout_of(text)
+    report = json.loads(text)
+    assert list(report) == ["metadata", "operations", "total_time_ms", "operation_count"]
+    meta = report["metadata"]
+    assert list(meta) == ["session_id", "start_timestamp", "version", "context"]
+    assert meta["version"] == "3.0.0" and meta["context"] == context
+    assert report["operations"] == {} and report["operation_count"] == 0
+    assert '"total_time_ms": 0.0,' in text
+
+
+def test_each_report_has_a_fresh_id_and_the_time_of_the_call():
+    before = datetime.datetime.now(datetime.timezone.utc)
+    first, second = (json.loads(tessra.get_profile_report())["metadata"] for _ in range(2))
+    after = datetime.datetime.now(datetime.timezone.utc)
+    assert first["session_id"] != second["session_id"]
+    for meta in (first, second):
+        sid = uuid.UUID(meta["session_id"])
+        assert str(sid) == meta["session_id"] and sid.version == 4
+        assert sid.variant == uuid.RFC_4122
+        stamp = meta["start_timestamp"]
+        assert TIMESTAMP.fullmatch(stamp), stamp
+        # Python reads at most six fraction digits.
+        parsed = datetime.datetime.fromisoformat(re.sub(r"(\.\d{6})\d+", r"\1", stamp))
+        assert before - datetime.timedelta(milliseconds=1) <= parsed <= after
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: tessra.set_profile_context(5),
+     "argument 'context': 'int' object cannot be converted to 'PyString'"),
+    (lambda: tessra.get_profile_report(context=b"x"),
+     "argument 'context': 'bytes' object cannot be converted to 'PyString'"),
+    (lambda: tessra.get_profile_report("a", "b"),
+     "get_profile_report() takes from 0 to 1 positional argument but 2 were given"),
+    (lambda: tessra.set_profile_context(ctx="a"),
+     "set_profile_context() got an unexpected keyword argument 'ctx'"),
+    (lambda: tessra.enable_profiling(1),
+     "tessra._tessra_rust.enable_profiling() takes no arguments (1 given)"),
+])
+def test_argument_errors(call, message):
+    with raises(TypeError, message):
+        call()
+
+
+def test_many_threads_switch_and_report_at_once():
+    errors = []
+
+    def work(i):
+        try:
+            for j in range(200):
+                tessra.set_profile_context(f"t{i}-{j}")
+                (tessra.enable_profiling if j % 2 else tessra.disable_profiling)()
+                report = json.loads(tessra.get_profile_report(f"t{i}"))
+                assert report["metadata"]["context"] == f"t{i}"
+                tessra.clear_profile()
+            tessra.set_profile_context(None)
+        except Exception as e:  # noqa: BLE001 - reported below
+            errors.append(e)
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert errors == []
