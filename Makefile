@@ -54,6 +54,7 @@ fuzz: build
 	    $(BUILD)/tessra_core_tests --gtest_filter='CsvFuzz.*' --gtest_brief=1
 
 bench: build
+	PYTHON=$(PYTHON) scripts/bootstrap bench
 	$(PYTHON) bench/run.py $(BENCH)
 
 # Rewrites the tracked C++ sources in the style of .clang-format.

@@ -27,3 +27,9 @@ void chain_cumsum(const float* a, float* out, size_t n) {
         out[i] = s;
     }
 }
+
+float chain_dot(const float* a, const float* b, size_t n) {
+    float s = -0.0f;
+    for (size_t i = 0; i < n; ++i) s += a[i] * b[i];
+    return s;
+}

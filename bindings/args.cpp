@@ -26,7 +26,11 @@ std::string plural(size_t n, const char* word) {
 
 Args::Args(const char* fname, std::initializer_list<Param> params, PyObject* const* args,
            Py_ssize_t nargs, PyObject* kwnames)
-    : fname_(fname), params_(params) {
+    : Args(fname, std::span<const Param>(params.begin(), params.size()), args, nargs, kwnames) {}
+
+Args::Args(const char* fname, std::span<const Param> params, PyObject* const* args,
+           Py_ssize_t nargs, PyObject* kwnames)
+    : fname_(fname), params_(params.begin(), params.end()) {
     if (params_.size() > std::size(values_)) panic("too many parameters for the argument parser");
     bind(args, nargs);
     if (kwnames != nullptr) {

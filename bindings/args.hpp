@@ -32,6 +32,8 @@ public:
     // Fast-call form: positional arguments then the values of the keyword names in `kwnames`.
     Args(const char* fname, std::initializer_list<Param> params, PyObject* const* args,
          Py_ssize_t nargs, PyObject* kwnames);
+    Args(const char* fname, std::span<const Param> params, PyObject* const* args,
+         Py_ssize_t nargs, PyObject* kwnames);
     // Tuple and dict form (tp_new).
     Args(const char* fname, std::initializer_list<Param> params, PyObject* args, PyObject* kwargs);
 

@@ -176,6 +176,7 @@ PyTypeObject* dataframe_type_object() {
         static MethodTable methods;
         add_dataframe_methods(methods);
         add_groupby_methods(methods);
+        add_join_pivot_methods(methods);
         methods.push_back({nullptr, nullptr, 0, nullptr});
         static PyType_Slot slots[] = {
             {Py_tp_doc, const_cast<char*>("DataFrame()\n--\n\n")},

@@ -14,6 +14,7 @@ void set_error(const Error& e) {
         case ErrorKind::Runtime: type = PyExc_RuntimeError; break;
         case ErrorKind::IO: type = PyExc_OSError; break;
         case ErrorKind::Overflow: type = PyExc_OverflowError; break;
+        case ErrorKind::NotImplemented: type = PyExc_NotImplementedError; break;
     }
     // Messages quote names that may hold NUL bytes, so the text is taken by its length; a name
     // that is not UTF-8 (from a file) must not turn the error into a decoding error.

@@ -37,6 +37,8 @@ MethodTable& functions() {
         add_hardware_functions(all);
         add_advice_functions(all);
         add_profiler_functions(all);
+        add_raw_address_functions(all);
+        add_metal_functions(all);
         MethodTable ordered;
         for (const char* name : kFunctionOrder)
             for (const PyMethodDef& def : all)

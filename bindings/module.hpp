@@ -16,5 +16,7 @@ void add_backend_functions(MethodTable& t);
 void add_hardware_functions(MethodTable& t);
 void add_advice_functions(MethodTable& t);
 void add_profiler_functions(MethodTable& t);
+void add_raw_address_functions(MethodTable& t);
+void add_metal_functions(MethodTable& t);
 
 }  // namespace tessra::py

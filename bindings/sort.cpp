@@ -1,5 +1,5 @@
 // CoreArray.sort and CoreArray.argsort.
-#include "array/sort.hpp"
+#include "sort/array_sort.hpp"
 
 #include "core_array_object.hpp"
 

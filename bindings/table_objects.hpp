@@ -103,5 +103,6 @@ auto load_property(const char* name, PyObject* value, Load load) -> decltype(loa
 // ---- method groups of DataFrame -----------------------------------------------------------
 void add_dataframe_methods(MethodTable& t);
 void add_groupby_methods(MethodTable& t);
+void add_join_pivot_methods(MethodTable& t);
 
 }  // namespace tessra::py

@@ -4,7 +4,7 @@ import os
 import tempfile
 
 import tessra
-from tessra import CoreArray, DType, read_csv
+from tessra import CoreArray, DataFrame, DType, Series, read_csv
 
 print("== Arrays")
 a = CoreArray([1, 2, 3, 4, 5, 6], [2, 3])
@@ -67,6 +67,15 @@ print("mean units:", sales.groupby("store").mean().get_column("units").data.to_l
 print("store 2 rows:", sales.filter_eq("store", 2).get_column("units").data.to_list())
 print("by units, descending:", sales.sort_values("units", False).get_column("units").index)
 
+print("\n== Tables: join and pivot")
+stores = DataFrame()
+stores.insert("id", Series("id", CoreArray([1, 2, 4], [3])))
+stores.insert("rent", Series("rent", CoreArray([100, 250, 80], [3])))
+joined = sales.join(stores, "store", "id", "left")
+print("left join on store:", {k: s.data.to_list() for k, s in joined.columns.items()})
+sales.insert("month", Series("month", CoreArray([1, 1, 2, 2, 2], [5])))
+wide = sales.pivot("store", "month", "units")
+print("units by store and month:", {k: s.data.to_list() for k, s in wide.columns.items()})
 print("\n== Cholesky factorisation")
 spd = CoreArray([4.0, 2.0, 0.4, 2.0, 3.0, 0.5, 0.4, 0.5, 2.0], [3, 3])
 low = spd.cholesky()
@@ -78,3 +87,23 @@ try:
     CoreArray([1.0, 2.0, 2.0, 1.0], [2, 2]).cholesky()
 except ValueError as e:
     print("indefinite:", e)
+
+print("\n== Raw addresses and the profiler")
+# The array_* functions work on memory another object owns, given by its address.
+buf = CoreArray.arange(0, 8)
+other = CoreArray.full([8], 0.5)
+out = CoreArray.zeros([8])
+tessra.enable_profiling()
+tessra.set_profile_context("demo")
+tessra.array_add_f32(buf.data_ptr, other.data_ptr, out.data_ptr, 8)
+print("a + b in place of out:", out.to_list())
+print("sum", tessra.array_sum_f32(out.data_ptr, 8),
+      "dot", tessra.array_dot_product_f32(buf.data_ptr, other.data_ptr, 8))
+print("sum over the 2x4 values walked as their 4x2 transpose:",
+      tessra.array_sum_f32_strided(buf.data_ptr, [4, 2], [4, 16]))
+tessra.metal_transpose_f32(buf.data_ptr, out.data_ptr, 2, 4)
+print("transpose 2x4 -> 4x2:", out.to_list())
+print("metal device:", tessra.metal_is_available(), "cuda:", tessra.cuda_is_available())
+tessra.disable_profiling()
+print(tessra.get_profile_report("demo"))
+tessra.clear_profile()

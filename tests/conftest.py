@@ -172,3 +172,38 @@ def frame(**columns):
 
 def col(df, key):
     return df.get_column(key).data.to_list()
+
+
+def f32_matrix(array):
+    """A tessra CoreArray holding a 2-D numpy array's values as float32."""
+    from tessra import CoreArray
+    import numpy as np
+    a = np.asarray(array, dtype=np.float32)
+    return CoreArray(a.ravel().tolist(), list(a.shape))
+
+
+
+# ---- caller-owned buffers and the profiler's records ------------------------------------------
+
+def ptr(array, index=0):
+    """The address of element `index` of a numpy array."""
+    return array.ctypes.data + index * array.itemsize
+
+
+def recorded_operations():
+    """{operation: (count, primary_backend)} of the stored profile records."""
+    import json
+    import tessra
+    ops = json.loads(tessra.get_profile_report())["operations"]
+    return {name: (o["count"], o["primary_backend"]) for name, o in ops.items()}
+
+
+@pytest.fixture
+def profiling():
+    """Profiling on with no stored records; off and cleared afterwards."""
+    import tessra
+    tessra.clear_profile()
+    tessra.enable_profiling()
+    yield
+    tessra.disable_profiling()
+    tessra.clear_profile()

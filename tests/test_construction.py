@@ -112,3 +112,73 @@ def test_concatenate(arrays, shape, values):
 def test_concatenate_errors(arrays, exc, message):
     with raises(exc, message):
         CoreArray.concatenate(arrays)
+
+
+# ---- shapes at the edge of 64 bits -------------------------------------------------------
+
+BIG = 2**62
+
+
+@pytest.mark.parametrize("make", [
+    lambda s: CoreArray.zeros(s), lambda s: CoreArray.zeros(s, DType.Float32), lambda s: CoreArray.ones(s),
+    lambda s: CoreArray.full(s, 2.0), lambda s: CoreArray([], s), lambda s: CoreArray.zeros([0]).reshape(s),
+])
+@pytest.mark.parametrize("shape, strides", [
+    ([BIG, BIG, 0], [0, 0, 4]),
+    ([0, 2**61], [2**63, 4]),
+    ([2**63, 0, 5], [0, 20, 4]),
+])
+def test_an_extent_of_zero_anywhere_makes_an_empty_array(make, shape, strides):
+    a = make(shape)
+    assert (a.shape, a.strides, a.element_count, a.nbytes, a.data_ptr) == (shape, strides, 0, 0, 0)
+
+
+def _random(shape):
+    from tessra import random_uniform_f32
+    return random_uniform_f32(shape, 1)
+
+
+@pytest.mark.parametrize("make", [
+    CoreArray.zeros, CoreArray.ones, lambda s: CoreArray.full(s, 2.0), lambda s: CoreArray([], s),
+    lambda s: CoreArray.zeros([0]).reshape(s), lambda s: CoreArray.zeros([6]).reshape(s), _random,
+])
+@pytest.mark.parametrize("shape, what", [
+    ([0, BIG, BIG], "stride"),          # the first stride would be 2^126
+    ([0, 2**63, 4], "stride"),
+    ([0, BIG], "stride"),
+    ([BIG, BIG], "element count"),
+    ([3, 2**32, 2**32], "element count"),
+])
+def test_counts_and_strides_past_64_bits_are_refused(make, shape, what):
+    message = f"Shape {shape} is too large: its {what} does not fit in 64 bits"
+    with raises(ValueError, message):
+        make(shape)
+
+
+# Results of empty operands whose own shape would not fit in 64 bits.
+@pytest.mark.parametrize("call, message", [
+    (lambda: CoreArray.zeros([2**63, 0]).transpose(), f"Shape [0, {2**63}] is too large: its stride"),
+    (lambda: CoreArray.zeros([2**61, 0]).matmul(CoreArray.zeros([0, 2**61])),
+     f"Shape [{2**61}, {2**61}] is too large: its element count"),
+])
+def test_results_past_64_bits_are_refused(call, message):
+    with raises(ValueError, message + " does not fit in 64 bits"):
+        call()
+
+
+def test_empty_results_at_the_edge_of_64_bits():
+    assert CoreArray.zeros([2**61, 0]).transpose().strides == [2**63, 4]
+    assert CoreArray.zeros([2**61, 0]).matmul(CoreArray.zeros([0, 0])).shape == [2**61, 0]
+
+
+@pytest.mark.parametrize("arrays, shape", [
+    ([CoreArray.zeros([2**63, 0])] * 2, None),
+    ([CoreArray.zeros([2**63, 0]), CoreArray.zeros([2**63 - 1, 0]), CoreArray.zeros([2, 0])], None),
+    ([CoreArray.zeros([2**63, 0]), CoreArray.zeros([2**63 - 1, 0])], [2**64 - 1, 0]),
+])
+def test_concatenated_length_is_checked_for_overflow(arrays, shape):
+    if shape is None:
+        with raises(ValueError, "concatenated length along axis 0 does not fit in 64 bits"):
+            CoreArray.concatenate(arrays)
+    else:
+        assert CoreArray.concatenate(arrays).shape == shape

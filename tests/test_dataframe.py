@@ -5,7 +5,7 @@ import pytest
 
 from tessra import CoreArray, DataFrame, DType, Series
 
-from conftest import bits_of, col, f32_bits, frame, raises, to_tessra
+from conftest import bits_of, col, f32, f32_bits, frame, raises, to_tessra
 
 
 def test_new_frame_and_insert():
@@ -132,6 +132,20 @@ def test_sort_values_matches_a_stable_argsort(n, dtype):
     assert col(df.sort_values("k", np.bool_(False)), "v") == [float(i) for i in order[::-1]]
 
 
+INT_KEYS = [3, -7, 3, 2**31 - 1, -2**31, 0, -7]
+
+
+def test_filter_eq_and_sort_values_rebuild_int32_columns_as_floats():
+    df = frame(k=(INT_KEYS, DType.Int32), w=([16777217, 1, 2, 3, 4, 5, 6], DType.Int32))
+    picked = df.filter_eq("k", -7)
+    assert (col(picked, "k"), col(picked, "w")) == ([-7.0, -7.0], [1.0, 6.0])
+    ordered = df.sort_values("k", True)
+    assert col(ordered, "k") == [f32(k) for k in sorted(INT_KEYS)]
+    # 16777217 rounds to the nearest float; rows with equal keys keep their order.
+    assert col(ordered, "w") == [4.0, 1.0, 6.0, 5.0, 16777216.0, 2.0, 3.0]
+    assert all(c.dtype == "Float32" for c in ordered.columns.values())
+
+
 def test_int32_columns_and_labels_through_sort_and_filter():
     big = 2**24  # big + 1 has no float32 of its own
     w = Series("w", to_tessra([big + 1, 7, big, -3], DType.Int32), ["a", "b", "c", "d"])
@@ -202,6 +216,25 @@ INT64_COLUMN = lambda: frame(a=[1, 2, 3], w=([1, 2, 3], DType.Int64))
      "Data length 0 does not match shape [3] (expected 3)"),
 ])
 def test_inconsistent_frames_are_an_error(make, call, message):
+    with raises(ValueError, message):
+        call(make())
+
+
+HUGE = 2**62
+HUGE_LENGTH = f"Data length 0 does not match shape [{HUGE}] (expected {HUGE})"
+HUGE_FLOAT64 = lambda: with_rows(frame(d=([1, 2], DType.Float64)), HUGE)
+HUGE_INT32 = lambda: with_rows(frame(k=([1, 2], DType.Int32)), HUGE)
+
+
+# A claimed row count far past the columns must fail before anything is sized by it.
+@pytest.mark.parametrize("make, call, message", [
+    (HUGE_FLOAT64, lambda df: df.sort_values("d", False), HUGE_LENGTH),
+    (HUGE_FLOAT64, lambda df: df.sort_values("d", True), HUGE_LENGTH),
+    (HUGE_FLOAT64, lambda df: df.iloc(None, None), HUGE_LENGTH),
+    (HUGE_INT32, lambda df: df.sort_values("k", False), f"Column k has 2 values for {HUGE} rows"),
+    (HUGE_INT32, lambda df: df.iloc(1, None), f"Column k has 2 values for {HUGE} rows"),
+])
+def test_a_huge_row_count_is_an_error(make, call, message):
     with raises(ValueError, message):
         call(make())
 

@@ -9,9 +9,9 @@
 
 namespace tessra {
 
-CoreArray full(Shape shape, float value) {
-    CoreArray a = uninit(std::move(shape));
-    std::fill_n(a.f32(), a.element_count(), value);
+Result<CoreArray> full(Shape shape, float value) {
+    Result<CoreArray> a = allocate(std::move(shape));
+    if (a) std::fill_n(a.value().f32(), a.value().element_count(), value);
     return a;
 }
 
@@ -62,9 +62,11 @@ Result<CoreArray> concatenate(const std::vector<const CoreArray*>& arrays) {
     if (first.ndim() == 0) return value_error("zero-dimensional arrays cannot be concatenated");
 
     Shape shape;
-    uint64_t total = 0;
+    bool overflows = false;
     if (first.ndim() == 1) {
-        for (const CoreArray* a : arrays) total += a->element_count();
+        uint64_t total = 0;
+        for (const CoreArray* a : arrays)
+            overflows |= __builtin_add_overflow(total, a->element_count(), &total);
         shape = {total};
     } else {
         uint64_t rows = 0;
@@ -73,20 +75,23 @@ Result<CoreArray> concatenate(const std::vector<const CoreArray*>& arrays) {
                 !std::equal(a->shape.begin() + 1, a->shape.end(), first.shape.begin() + 1))
                 return value_error("incompatible shapes for concatenation: " + shape_text(first.shape) +
                                    " vs " + shape_text(a->shape));
-            rows += a->shape[0];
+            overflows |= __builtin_add_overflow(rows, a->shape[0], &rows);
         }
         shape = first.shape;
         shape[0] = rows;
     }
+    if (overflows) return value_error("concatenated length along axis 0 does not fit in 64 bits");
 
-    CoreArray out = uninit(std::move(shape));
+    Result<CoreArray> joined = allocate(std::move(shape));
+    if (!joined) return joined;
+    CoreArray& out = joined.value();
     float* dst = out.f32();
     for (const CoreArray* a : arrays) {
         const uint64_t n = a->element_count();
         if (n) std::memcpy(dst, a->f32(), n * sizeof(float));
         dst += n;
     }
-    return out;
+    return joined;
 }
 
 }  // namespace tessra

@@ -7,7 +7,7 @@
 namespace tessra {
 
 // Float32 array of `shape` with every element `value`.
-CoreArray full(Shape shape, float value);
+Result<CoreArray> full(Shape shape, float value);
 // [start, start+step, ...) accumulated in single precision; step defaults to 1.
 Result<CoreArray> arange(double start, double stop, std::optional<double> step);
 // `num` values step*i + start, step = (stop - start) / (num - 1), all in single precision.

@@ -8,40 +8,69 @@
 
 namespace tessra {
 
+namespace {
+Error shape_too_large(std::span<const uint64_t> shape, const char* what) {
+    return value_error("Shape " + shape_text(shape) + " is too large: its " + what +
+                       " does not fit in 64 bits");
+}
+}  // namespace
+
+Result<Layout> shape_layout(std::span<const uint64_t> shape, uint64_t element_size) {
+    Layout layout{1, Shape(shape.size())};
+    bool empty = false, overflows = false;
+    for (uint64_t d : shape) {
+        empty |= d == 0;
+        overflows |= __builtin_mul_overflow(layout.count, d, &layout.count);
+    }
+    // An extent of 0 empties the shape even after the product of the others has wrapped.
+    if (empty)
+        layout.count = 0;
+    else if (overflows)
+        return shape_too_large(shape, "element count");
+    uint64_t stride = element_size;
+    for (size_t i = shape.size(); i-- > 0;) {
+        layout.strides[i] = stride;
+        if (i > 0 && __builtin_mul_overflow(stride, shape[i], &stride))
+            return shape_too_large(shape, "stride");
+    }
+    return layout;
+}
+
 uint64_t element_count(std::span<const uint64_t> shape) {
     uint64_t n = 1;
-    for (uint64_t d : shape)
-        if (__builtin_mul_overflow(n, d, &n)) panic("Invalid layout for aligned allocation");
+    bool overflows = false;
+    for (uint64_t d : shape) {
+        if (d == 0) return 0;
+        overflows |= __builtin_mul_overflow(n, d, &n);
+    }
+    if (overflows) panic("Invalid layout for aligned allocation");
     return n;
 }
 
-Shape c_strides(std::span<const uint64_t> shape, uint64_t element_size) {
-    Shape s(shape.size());
-    uint64_t stride = element_size;
-    for (size_t i = shape.size(); i-- > 0;) {
-        s[i] = stride;
-        stride *= shape[i];
-    }
-    return s;
+bool CoreArray::is_contiguous() const {
+    Result<Layout> layout = shape_layout(shape, element_size());
+    return layout && layout.value().strides == strides;
 }
-
-bool CoreArray::is_contiguous() const { return strides == c_strides(shape, element_size()); }
 
 namespace {
-uint64_t byte_size(std::span<const uint64_t> shape, DType dtype) {
-    uint64_t n = element_count(shape);
-    uint64_t size = dtype_size(dtype);
-    if (n > AlignedBuffer::kMaxSize / size) panic("Invalid layout for aligned allocation");
-    return n * size;
-}
-
-CoreArray make(Shape shape, DType dtype, AlignedBuffer data) {
+// An array of a checked shape; its buffer's size is the allocation limit's to judge.
+CoreArray make(Shape shape, DType dtype, Layout layout, bool zero) {
+    const uint64_t size = dtype_size(dtype);
+    if (layout.count > AlignedBuffer::kMaxSize / size)
+        panic("Invalid layout for aligned allocation");
     CoreArray a;
-    a.strides = c_strides(shape, dtype_size(dtype));
+    const uint64_t bytes = layout.count * size;
+    a.data = zero ? AlignedBuffer::zeroed(bytes) : AlignedBuffer::uninit(bytes);
+    a.strides = std::move(layout.strides);
     a.shape = std::move(shape);
     a.dtype = dtype;
-    a.data = std::move(data);
     return a;
+}
+
+Result<CoreArray> make(Shape shape, DType dtype, bool zero) {
+    Result<Layout> layout = shape_layout(shape, dtype_size(dtype));
+    if (!layout) return layout.error();
+    return make(std::move(shape), dtype, std::move(layout).value(), zero);
 }
 
 Error length_mismatch(uint64_t len, const Shape& shape, uint64_t expected) {
@@ -51,27 +80,37 @@ Error length_mismatch(uint64_t len, const Shape& shape, uint64_t expected) {
 }  // namespace
 
 Result<CoreArray> from_vec(Shape shape, std::vector<float> values) {
-    uint64_t n = element_count(shape);
+    Result<Layout> layout = shape_layout(shape, sizeof(float));
+    if (!layout) return layout.error();
+    const uint64_t n = layout.value().count;
     if (values.size() != n) return length_mismatch(values.size(), shape, n);
-    AlignedBuffer buf = AlignedBuffer::uninit(byte_size(shape, DType::Float32));
-    if (n) std::memcpy(buf.data(), values.data(), n * sizeof(float));
-    return make(std::move(shape), DType::Float32, std::move(buf));
+    CoreArray a = make(std::move(shape), DType::Float32, std::move(layout).value(), false);
+    if (n) std::memcpy(a.data.data(), values.data(), n * sizeof(float));
+    return a;
 }
 
 Result<CoreArray> from_buffer(Shape shape, AlignedBuffer values, uint64_t count) {
-    uint64_t n = element_count(shape);
+    Result<Layout> layout = shape_layout(shape, sizeof(float));
+    if (!layout) return layout.error();
+    const uint64_t n = layout.value().count;
     if (count != n) return length_mismatch(count, shape, n);
-    return make(std::move(shape), DType::Float32, std::move(values));
+    CoreArray a;
+    a.data = std::move(values);
+    a.strides = std::move(layout).value().strides;
+    a.shape = std::move(shape);
+    return a;
 }
 
-CoreArray zeroed(Shape shape, DType dtype) {
-    uint64_t size = byte_size(shape, dtype);
-    return make(std::move(shape), dtype, AlignedBuffer::zeroed(size));
+Result<CoreArray> zeroed(Shape shape, DType dtype) { return make(std::move(shape), dtype, true); }
+
+Result<CoreArray> allocate(Shape shape, DType dtype) {
+    return make(std::move(shape), dtype, false);
 }
 
 CoreArray uninit(Shape shape, DType dtype) {
-    uint64_t size = byte_size(shape, dtype);
-    return make(std::move(shape), dtype, AlignedBuffer::uninit(size));
+    Result<CoreArray> a = make(std::move(shape), dtype, false);
+    if (!a) panic(a.error().message);
+    return std::move(a).value();
 }
 
 CoreArray core_array_clone(const CoreArray& a) {

@@ -12,11 +12,18 @@ namespace tessra {
 
 using Shape = std::vector<uint64_t>;
 
-// Product of the dimensions (1 for a 0-d shape). A product past 64 bits is beyond any
-// allocation, so it fails the same invariant as an oversized buffer.
+// Element count and C-order byte strides of a shape that passed `shape_layout`.
+struct Layout {
+    uint64_t count;
+    Shape strides;
+};
+// The one check of every shape an array is made with: the element count (1 for a 0-d shape,
+// 0 when any extent is 0, wherever it stands) and the strides for elements of
+// `element_size` bytes. ValueError when either does not fit in 64 bits.
+Result<Layout> shape_layout(std::span<const uint64_t> shape, uint64_t element_size);
+
+// Element count of a shape that passed the check (an invariant failure otherwise).
 uint64_t element_count(std::span<const uint64_t> shape);
-// C-order byte strides for `shape` with elements of `element_size` bytes.
-Shape c_strides(std::span<const uint64_t> shape, uint64_t element_size);
 
 struct CoreArray {
     AlignedBuffer data;
@@ -42,8 +49,10 @@ Result<CoreArray> from_vec(Shape shape, std::vector<float> values);
 // As from_vec, with the values already in an aligned buffer holding `count` floats.
 Result<CoreArray> from_buffer(Shape shape, AlignedBuffer values, uint64_t count);
 // Zero-filled array of `shape`.
-CoreArray zeroed(Shape shape, DType dtype = DType::Float32);
+Result<CoreArray> zeroed(Shape shape, DType dtype = DType::Float32);
 // Array of `shape` whose buffer the caller must fill completely before anyone reads it.
+Result<CoreArray> allocate(Shape shape, DType dtype = DType::Float32);
+// As `allocate`, for a shape known to pass the check: that of an existing array or a part of it.
 CoreArray uninit(Shape shape, DType dtype = DType::Float32);
 // Deep copy: new buffer, same bytes, shape, strides and type.
 CoreArray core_array_clone(const CoreArray& a);

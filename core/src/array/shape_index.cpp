@@ -92,15 +92,17 @@ void transpose_f32(const float* in, float* out, size_t r, size_t c) {
 }  // namespace
 
 Result<CoreArray> reshape(const CoreArray& a, Shape new_shape) {
+    Result<Layout> layout = shape_layout(new_shape, a.element_size());
+    if (!layout) return layout.error();
     const uint64_t n = a.element_count();
-    const uint64_t m = element_count(new_shape);
+    const uint64_t m = layout.value().count;
     if (n != m)
         return value_error("Cannot reshape array of " + to_string(n) + " elements into shape " +
                            shape_text(new_shape) + " (" + to_string(m) + " elements)");
     CoreArray out;
     out.data = AlignedBuffer::uninit(a.data.size());
     if (a.data.size()) std::memcpy(out.data.data(), a.data.data(), a.data.size());
-    out.strides = c_strides(new_shape, a.element_size());
+    out.strides = std::move(layout).value().strides;
     out.shape = std::move(new_shape);
     out.dtype = a.dtype;
     return out;
@@ -110,8 +112,9 @@ Result<CoreArray> transpose(const CoreArray& a) {
     if (a.ndim() != 2) return value_error("transpose() requires 2D array, got " + to_string(a.ndim()) + "D");
     if (!a.is_f32()) return type_error("transpose() currently only supports Float32");
     const uint64_t r = a.shape[0], c = a.shape[1];
-    CoreArray out = uninit({c, r});
-    if (r && c) transpose_f32(a.f32(), out.f32(), r, c);
+    // The swapped shape of an empty array can have a stride past 64 bits ([2^63, 0] -> [0, 2^63]).
+    Result<CoreArray> out = allocate({c, r});
+    if (out && r && c) transpose_f32(a.f32(), out.value().f32(), r, c);
     return out;
 }
 

@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "dataframe/rebuild.hpp"
-#include "dataframe/row_order.hpp"
+#include "sort/stable_sort.hpp"
 #include "scheduler/pool.hpp"
 
 namespace tessra {

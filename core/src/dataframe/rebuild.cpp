@@ -1,10 +1,29 @@
 #include "dataframe/rebuild.hpp"
 
+#include <bit>
 #include <cstring>
 
 #include "scheduler/pool.hpp"
 
 namespace tessra {
+
+namespace {
+
+// Values at listed positions, kMissing giving the quiet NaN; the check stays out of the
+// loops that never meet it.
+template <class T>
+void gather_listed(float* dst, const T* s, const Rows& rows) {
+    const uint64_t* p = rows.positions.data();
+    const float nan = std::bit_cast<float>(0x7FC00000u);
+    pool::parallel_for(rows.size(), pool::kRowChunk, [&](size_t b, size_t e) {
+        if (rows.missing)
+            for (size_t i = b; i < e; ++i)
+                dst[i] = p[i] == Rows::kMissing ? nan : static_cast<float>(s[p[i]]);
+        else
+            for (size_t i = b; i < e; ++i) dst[i] = static_cast<float>(s[p[i]]);
+    });
+}
+}  // namespace
 
 Rows Rows::range(uint64_t begin, uint64_t end) {
     Rows r;
@@ -14,11 +33,12 @@ Rows Rows::range(uint64_t begin, uint64_t end) {
     return r;
 }
 
-Rows Rows::list(std::vector<uint64_t> positions, uint64_t bound) {
+Rows Rows::list(std::vector<uint64_t> positions, uint64_t bound, bool missing) {
     Rows r;
     r.listed = true;
     r.positions = std::move(positions);
     r.bound = bound;
+    r.missing = missing;
     return r;
 }
 
@@ -27,11 +47,29 @@ Error short_column(const std::string& key, uint64_t have, uint64_t rows, const c
                        std::to_string(rows) + " rows");
 }
 
-Result<CoreArray> gather_values(const std::string& key, const CoreArray& src, const Rows& rows) {
+Status check_values(const std::string& key, const CoreArray& src, uint64_t k, uint64_t bound) {
+    if (!is_table_numeric(src.dtype)) {
+        // Such a column gives no values: from_vec's length error whenever rows are wanted.
+        Result<CoreArray> none = from_vec({k}, {});
+        if (!none) return none.error();
+    } else if (src.element_count() < bound) {
+        return short_column(key, src.element_count(), bound, "values");
+    }
+    return ok_status();
+}
+
+Status check_rebuild(const std::string& key, const Series& src, uint64_t k, uint64_t bound) {
+    if (Status s = check_values(key, src.data, k, bound); !s) return s;
+    if (src.index.size() < bound) return short_column(key, src.index.size(), bound, "labels");
+    return ok_status();
+}
+
+namespace {
+
+// Values of a source that passed check_rebuild.
+CoreArray gather_checked(const CoreArray& src, const Rows& rows) {
     const uint64_t k = rows.size();
-    if (!is_table_numeric(src.dtype)) return from_vec({k}, {});
-    if (src.element_count() < rows.bound)
-        return short_column(key, src.element_count(), rows.bound, "values");
+    if (!is_table_numeric(src.dtype)) return uninit({0});
     CoreArray out = uninit({k});
     float* dst = out.f32();
     if (src.dtype == DType::Float32) {
@@ -41,32 +79,36 @@ Result<CoreArray> gather_values(const std::string& key, const CoreArray& src, co
                 std::memcpy(dst + b, s + rows.begin + b, (e - b) * sizeof(float));
             });
         } else {
-            const uint64_t* p = rows.positions.data();
-            pool::parallel_for(k, pool::kRowChunk, [&](size_t b, size_t e) {
-                for (size_t i = b; i < e; ++i) dst[i] = s[p[i]];
-            });
+            gather_listed(dst, s, rows);
         }
     } else {
         const int32_t* s = src.data.as<int32_t>();
-        const uint64_t* p = rows.positions.data();
-        const bool listed = rows.listed;
-        const uint64_t begin = rows.begin;
-        pool::parallel_for(k, pool::kRowChunk, [&](size_t b, size_t e) {
-            for (size_t i = b; i < e; ++i)
-                dst[i] = static_cast<float>(s[listed ? p[i] : begin + i]);
-        });
+        if (!rows.listed) {
+            const uint64_t begin = rows.begin;
+            pool::parallel_for(k, pool::kRowChunk, [&](size_t b, size_t e) {
+                for (size_t i = b; i < e; ++i) dst[i] = static_cast<float>(s[begin + i]);
+            });
+        } else {
+            gather_listed(dst, s, rows);
+        }
     }
     return out;
 }
 
+}  // namespace
+
+Result<CoreArray> gather_values(const std::string& key, const CoreArray& src, const Rows& rows) {
+    if (Status s = check_values(key, src, rows.size(), rows.bound); !s) return s.error();
+    return gather_checked(src, rows);
+}
+
 Result<Series> rebuild_column(const std::string& key, const Series& src, const Rows& rows) {
-    Result<CoreArray> values = gather_values(key, src.data, rows);
-    if (!values) return values.error();
-    if (src.index.size() < rows.bound) return short_column(key, src.index.size(), rows.bound, "labels");
+    if (Status s = check_rebuild(key, src, rows.size(), rows.bound); !s) return s.error();
+    CoreArray values = gather_checked(src.data, rows);
     Labels labels = rows.size() == 0 ? Labels()
                     : rows.listed    ? src.index.gather(rows.positions)
                                      : src.index.slice(rows.begin, rows.end);
-    return Series{src.name, std::move(values).value(), std::move(labels)};
+    return Series{src.name, std::move(values), std::move(labels)};
 }
 
 }  // namespace tessra

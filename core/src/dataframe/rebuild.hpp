@@ -14,9 +14,13 @@ namespace tessra {
 
 // Source positions, in output order: the range [begin, end) or a list.
 struct Rows {
+    // A listed position with no source row: its value is NaN (for gather_values only).
+    static constexpr uint64_t kMissing = ~uint64_t{0};
+
     static Rows range(uint64_t begin, uint64_t end);
-    // `bound` is one past the largest listed position (0 for an empty list).
-    static Rows list(std::vector<uint64_t> positions, uint64_t bound);
+    // `bound` is one past the largest listed position (0 for an empty list); `missing` says
+    // whether kMissing may appear.
+    static Rows list(std::vector<uint64_t> positions, uint64_t bound, bool missing = false);
 
     uint64_t size() const { return listed ? positions.size() : end - begin; }
 
@@ -25,7 +29,13 @@ struct Rows {
     uint64_t end = 0;
     std::vector<uint64_t> positions;
     uint64_t bound = 0;  // a source must hold this many elements
+    bool missing = false;
 };
+
+// The error that rebuilding `src` into `k` rows read below position `bound` would meet, found
+// before anything is sized: the values' first, then the labels'.
+Status check_values(const std::string& key, const CoreArray& src, uint64_t k, uint64_t bound);
+Status check_rebuild(const std::string& key, const Series& src, uint64_t k, uint64_t bound);
 
 // The rebuilt values as a one-dimensional Float32 array of shape [rows.size()]. A Float32 or
 // Int32 source holding fewer than `rows.bound` elements is a ValueError naming `key`.

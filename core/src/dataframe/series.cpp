@@ -45,10 +45,6 @@ Result<Series> window(const Series& s, std::optional<uint64_t> n, bool from_end)
 // Keys of a Float32 or Int32 array: the 32-bit pattern of each element.
 const uint32_t* keys_of(const CoreArray& a) { return a.data.as<uint32_t>(); }
 
-float key_value(uint32_t key, bool int_keys) {
-    return int_keys ? static_cast<float>(static_cast<int32_t>(key)) : std::bit_cast<float>(key);
-}
-
 }  // namespace
 
 Result<Series> series_head(const Series& s, std::optional<uint64_t> n) { return window(s, n, false); }

@@ -1,5 +1,6 @@
 #pragma once
 // Series: one named column of values with one text label per value.
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -41,5 +42,10 @@ Result<ValueCounts> series_value_counts(const Series& s);
 
 // Float32 or Int32: the types the table operations read.
 inline bool is_table_numeric(DType t) { return t == DType::Float32 || t == DType::Int32; }
+
+// The value of a 32-bit key of either type as a float.
+inline float key_value(uint32_t key, bool int_keys) {
+    return int_keys ? static_cast<float>(static_cast<int32_t>(key)) : std::bit_cast<float>(key);
+}
 
 }  // namespace tessra

@@ -5,6 +5,7 @@
 
 #include "ops/elementwise_int.hpp"
 #include "ops/elementwise_runner.hpp"
+#include "sort/float_order.hpp"
 
 namespace tessra::ew {
 
@@ -94,18 +95,6 @@ struct LeftShift : Simd {
 struct RightShift : Simd {
     float operator()(float a, float b) const { return float_view(int_view(a) >> (int_view(b) & 31)); }
 };
-
-// IEEE 754-2008 maxNum / minNum with -0.0 below +0.0: a single NaN operand loses.
-inline float max_num(float a, float b) {
-    float m = a > b ? a : b;
-    m = a == b ? from_bits(bits(a) & bits(b)) : m;  // of two zeros, +0.0
-    return b != b ? a : m;
-}
-inline float min_num(float a, float b) {
-    float m = a < b ? a : b;
-    m = a == b ? from_bits(bits(a) | bits(b)) : m;  // of two zeros, -0.0
-    return b != b ? a : m;
-}
 
 struct Clip : Simd {
     float lo, hi;

@@ -15,14 +15,17 @@ Result<CoreArray> matmul(const CoreArray& a, const CoreArray& b) {
     if (k != k2)
         return value_error("matmul() shape mismatch: inner dimensions " + std::to_string(k) +
                            " and " + std::to_string(k2) + " must match");
-    CoreArray c = zeroed({m, n});
+    // [m, n] of two empty operands can pass 64 bits ([2^63, 0] @ [0, 2^63]).
+    Result<CoreArray> made = zeroed({m, n});
+    if (!made) return made;
+    CoreArray& c = made.value();
     if (m == 0 || k == 0 || n == 0) {
         backend::last_dispatch().current_backend = 0;
-        return c;
+        return made;
     }
     if (auto failure = backend::dispatch_matmul(a.f32(), b.f32(), c.f32(), m, k, n))
         return runtime_error(*failure);
-    return c;
+    return made;
 }
 
 }  // namespace tessra

@@ -171,10 +171,12 @@ struct Normal {
 namespace {
 
 template <class Draw>
-CoreArray fill(Shape shape, uint64_t seed, RngAlgorithm algo, const Draw& draw) {
-    CoreArray r = zeroed(std::move(shape));
+Result<CoreArray> fill(Shape shape, uint64_t seed, RngAlgorithm algo, const Draw& draw) {
+    Result<CoreArray> made = zeroed(std::move(shape));
+    if (!made) return made;
+    CoreArray& r = made.value();
     const uint64_t n = r.element_count();
-    if (n == 0) return r;
+    if (n == 0) return made;
     // One chunk per pool thread, so the values depend on the pool's size.
     const uint64_t len = pool::grain_for(n, 1, 1);
     float* out = r.f32();
@@ -185,16 +187,16 @@ CoreArray fill(Shape shape, uint64_t seed, RngAlgorithm algo, const Draw& draw) 
         else
             draw(Xoshiro256pp(chunk_seed), out + begin, end - begin);
     });
-    return r;
+    return made;
 }
 
 }  // namespace
 
-CoreArray random_uniform_f32(Shape shape, uint64_t seed, RngAlgorithm algo) {
+Result<CoreArray> random_uniform_f32(Shape shape, uint64_t seed, RngAlgorithm algo) {
     return fill(std::move(shape), seed, algo, Uniform{});
 }
 
-CoreArray random_normal_f32(Shape shape, uint64_t seed, RngAlgorithm algo) {
+Result<CoreArray> random_normal_f32(Shape shape, uint64_t seed, RngAlgorithm algo) {
     return fill(std::move(shape), seed, algo, Normal{});
 }
 

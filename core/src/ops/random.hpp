@@ -68,7 +68,7 @@ const ZigguratTables& ziggurat_tables();
 
 // Arrays of `shape` filled chunk by chunk on the general pool: one chunk per pool thread,
 // chunk c drawn from a generator seeded with seed + c.
-CoreArray random_uniform_f32(Shape shape, uint64_t seed, RngAlgorithm algo);
-CoreArray random_normal_f32(Shape shape, uint64_t seed, RngAlgorithm algo);
+Result<CoreArray> random_uniform_f32(Shape shape, uint64_t seed, RngAlgorithm algo);
+Result<CoreArray> random_normal_f32(Shape shape, uint64_t seed, RngAlgorithm algo);
 
 }  // namespace tessra

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "sort/float_order.hpp"
+
 namespace tessra {
 
 namespace {
@@ -93,7 +95,7 @@ namespace kernels {
 namespace {
 
 using v4f = float __attribute__((vector_size(16)));
-using v4i = int32_t __attribute__((vector_size(16)));
+using v4u = uint32_t __attribute__((vector_size(16)));
 
 inline v4f load4(const float* p) {
     v4f v;
@@ -101,29 +103,14 @@ inline v4f load4(const float* p) {
     return v;
 }
 
-// maxNum / minNum of an accumulator that is never NaN and a value x: a NaN x leaves acc,
-// and of two zeros max keeps +0.0 (bits AND) and min keeps -0.0 (bits OR).
+// maxNum / minNum of an accumulator that is never NaN and a value x: a NaN x leaves acc.
 template <bool Max>
 inline float pick(float acc, float x) {
-    if (Max ? x > acc : x < acc) return x;
-    if (x == acc) {
-        uint32_t a = std::bit_cast<uint32_t>(acc), b = std::bit_cast<uint32_t>(x);
-        return std::bit_cast<float>(Max ? (a & b) : (a | b));
-    }
-    return acc;
+    return Max ? max_num(acc, x) : min_num(acc, x);
 }
-
 template <bool Max>
 inline v4f pick(v4f acc, v4f x) {
-    v4i better;
-    if constexpr (Max)
-        better = x > acc;
-    else
-        better = x < acc;
-    v4i same = x == acc;
-    v4i xb = reinterpret_cast<v4i>(x), ab = reinterpret_cast<v4i>(acc);
-    v4i tie = Max ? (xb & ab) : (xb | ab);
-    return reinterpret_cast<v4f>((better & xb) | (same & tie) | (~(better | same) & ab));
+    return Max ? max_num<v4f, v4u>(acc, x) : min_num<v4f, v4u>(acc, x);
 }
 
 // The extreme of the non-NaN values (-inf for max, +inf for min when there are none).

@@ -7,7 +7,7 @@
 
 namespace tessra {
 
-enum class ErrorKind { Type, Value, Index, Key, Runtime, IO, Overflow };
+enum class ErrorKind { Type, Value, Index, Key, Runtime, IO, Overflow, NotImplemented };
 
 struct Error {
     ErrorKind kind;
@@ -21,6 +21,7 @@ inline Error key_error(std::string m) { return {ErrorKind::Key, std::move(m)}; }
 inline Error runtime_error(std::string m) { return {ErrorKind::Runtime, std::move(m)}; }
 inline Error io_error(std::string m) { return {ErrorKind::IO, std::move(m)}; }
 inline Error overflow_error(std::string m) { return {ErrorKind::Overflow, std::move(m)}; }
+inline Error not_implemented_error(std::string m) { return {ErrorKind::NotImplemented, std::move(m)}; }
 
 // Either a value or an Error.
 template <class T>

@@ -51,6 +51,25 @@ void append_float_text(std::string& out, float value) {
     }
 }
 
+std::string float_plain_text(float value) {
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+    char sci[64];
+    auto res = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
+    *res.ptr = '\0';
+    const char* p = sci;
+    std::string out;
+    if (*p == '-') out += *p++;
+    std::string digits;
+    for (; *p != 'e'; ++p)
+        if (*p != '.') digits += *p;
+    const int exp10 = std::atoi(p + 1);
+    if (exp10 < 0) return out + "0." + std::string(static_cast<size_t>(-exp10 - 1), '0') + digits;
+    const size_t int_digits = static_cast<size_t>(exp10) + 1;
+    if (digits.size() <= int_digits) return out + digits + std::string(int_digits - digits.size(), '0');
+    return out + digits.substr(0, int_digits) + "." + digits.substr(int_digits);
+}
+
 std::string float_text(float value) {
     std::string s;
     append_float_text(s, value);

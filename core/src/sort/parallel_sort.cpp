@@ -1,24 +1,24 @@
-// Parallel stable radix sort of floats by float_order_key.
+// Parallel stable radix sort of floats by their order key.
 //
 // One parallel pass distributes the values by the top 11 bits of their key (sign, exponent and
 // two mantissa bits), which splits real data into many buckets; the buckets are then sorted on
 // the low 21 bits independently, each by one thread in its own cache. A bucket too big for one
 // thread is sorted by all of them. Every step keeps input order among equal keys.
-#include "scheduler/parallel_sort.hpp"
-
-#include <oneapi/tbb/blocked_range.h>
-#include <oneapi/tbb/parallel_for.h>
+#include "sort/parallel_sort.hpp"
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 #include <vector>
 
 #include "array/aligned_buffer.hpp"
-#include "scheduler/tbb_arena.hpp"
+#include "scheduler/pool.hpp"
+#include "sort/float_order.hpp"
+#include "sort/radix.hpp"
 
-namespace tessra::pool {
+namespace tessra {
 
 namespace {
 
@@ -30,23 +30,12 @@ constexpr size_t kInsertionMax = 32;
 // Buckets up to this size take three narrow digits: fewer counters to clear than values.
 constexpr size_t kNarrowMax = 8192;
 
-inline uint32_t key_of(uint32_t bits) { return float_order_key(std::bit_cast<float>(bits)); }
-inline size_t top_of(uint32_t key) { return key >> kLowBits; }
-
-// How the low bits split into digits; each digit's counters sit at its offset in one array.
-struct Digits {
-    int count;
-    int shift[3];
-    uint32_t mask[3];
-    size_t offset[3];
-    size_t counters;
-
-    size_t slot(uint32_t key, int d) const { return offset[d] + ((key >> shift[d]) & mask[d]); }
-    size_t size(int d) const { return mask[d] + 1; }
-};
+// The low bits as two wide or three narrow digits.
 constexpr Digits kWide = {2, {0, 11}, {0x7FF, 0x3FF}, {0, 2048}, 3072};
 constexpr Digits kNarrow = {3, {0, 7, 14}, {0x7F, 0x7F, 0x7F}, {0, 128, 256}, 384};
-using Counts = std::array<size_t, 3072>;
+
+constexpr FloatBitsKey key_of;
+inline size_t top_of(uint32_t key) { return key >> kLowBits; }
 
 // Ranges [0, n) cut into `count` nearly equal parts, run one part per task on the pool.
 class Parts {
@@ -56,13 +45,8 @@ public:
 
     template <class F>
     void run(F&& body) const {
-        if (count_ == 1) {
-            body(size_t{0}, size_t{0}, n_);
-            return;
-        }
-        tbb::parallel_for(
-            size_t{0}, count_, [&](size_t p) { body(p, n_ * p / count_, n_ * (p + 1) / count_); },
-            tbb::static_partitioner());
+        pool::parallel_tasks(count_,
+                             [&](size_t p) { body(p, n_ * p / count_, n_ * (p + 1) / count_); });
     }
 
 private:
@@ -70,74 +54,56 @@ private:
     size_t count_;
 };
 
-void count_all(const uint32_t* v, size_t n, const Digits& digits, Counts& c) {
-    std::fill_n(c.begin(), digits.counters, 0);
-    for (size_t i = 0; i < n; ++i) {
-        const uint32_t k = key_of(v[i]);
-        for (int d = 0; d < digits.count; ++d) ++c[digits.slot(k, d)];
-    }
-}
-
-// A digit every value shares needs no pass.
-bool separates(const Counts& totals, const Digits& digits, int d, size_t n) {
-    const auto first = totals.begin() + static_cast<ptrdiff_t>(digits.offset[d]);
-    return *std::max_element(first, first + static_cast<ptrdiff_t>(digits.size(d))) != n;
-}
-
 // Sorts v[0 .. n) (values sharing their top bits) on the calling thread; scratch has n slots.
+template <Digits D>
 void sort_low_serial(uint32_t* v, uint32_t* scratch, size_t n) {
-    if (n <= kInsertionMax) {
+    RadixPlan<D> plan = radix_plan<D>(v, n, key_of);
+    const uint32_t* sorted = radix_run(plan, v, scratch, v, n, key_of);
+    if (sorted != v) std::memcpy(v, sorted, n * sizeof(uint32_t));
+}
+
+void sort_low_serial(uint32_t* v, uint32_t* scratch, size_t n) {
+    if (n <= kInsertionMax)
         insertion_sort(v, n, key_of);
-        return;
-    }
-    const Digits& digits = n <= kNarrowMax ? kNarrow : kWide;
-    Counts counts;
-    count_all(v, n, digits, counts);
-    uint32_t* src = v;
-    uint32_t* dst = scratch;
-    for (int d = 0; d < digits.count; ++d) {
-        if (!separates(counts, digits, d, n)) continue;
-        size_t* at = counts.data() + digits.offset[d];
-        size_t next = 0;
-        for (size_t b = 0; b < digits.size(d); ++b) next += std::exchange(at[b], next);
-        for (size_t i = 0; i < n; ++i) dst[counts[digits.slot(key_of(src[i]), d)]++] = src[i];
-        std::swap(src, dst);
-    }
-    if (src != v) std::memcpy(v, src, n * sizeof(uint32_t));
+    else if (n <= kNarrowMax)
+        sort_low_serial<kNarrow>(v, scratch, n);
+    else
+        sort_low_serial<kWide>(v, scratch, n);
 }
 
 // As sort_low_serial with every pool thread: each pass counts and scatters part by part, the
 // parts' offsets laid out in part order.
 void sort_low_parallel(uint32_t* v, uint32_t* scratch, size_t n, size_t threads) {
-    const Digits& digits = kWide;
+    constexpr Digits D = kWide;
     const Parts parts(n, threads);
-    std::vector<Counts> counts(parts.count());
-    parts.run([&](size_t p, size_t lo, size_t hi) { count_all(v + lo, hi - lo, digits, counts[p]); });
-    Counts totals{};
-    for (const Counts& c : counts)
-        for (size_t i = 0; i < digits.counters; ++i) totals[i] += c[i];
+    std::vector<DigitCounts<D>> counts(parts.count());
+    parts.run([&](size_t p, size_t lo, size_t hi) {
+        count_digits<D>(v + lo, hi - lo, key_of, counts[p]);
+    });
+    DigitCounts<D> totals{};
+    for (const auto& c : counts)
+        for (size_t i = 0; i < D.counters; ++i) totals[i] += c[i];
 
     uint32_t* src = v;
     uint32_t* dst = scratch;
     bool first = true;
-    for (int d = 0; d < digits.count; ++d) {
-        if (!separates(totals, digits, d, n)) continue;
-        const size_t offset = digits.offset[d];
+    for (int d = 0; d < D.count; ++d) {
+        if (!separates<D>(totals, d, n)) continue;
+        const size_t offset = D.offset[d];
         if (!first) {
             // The parts now hold other values: count this digit again.
             parts.run([&](size_t p, size_t lo, size_t hi) {
                 size_t* c = counts[p].data() + offset;
-                std::fill_n(c, digits.size(d), 0);
-                for (size_t i = lo; i < hi; ++i) ++c[(key_of(src[i]) >> digits.shift[d]) & digits.mask[d]];
+                std::fill_n(c, D.size(d), 0);
+                for (size_t i = lo; i < hi; ++i) ++c[(key_of(src[i]) >> D.shift[d]) & D.mask[d]];
             });
         }
         first = false;
         size_t next = 0;
-        for (size_t b = offset; b < offset + digits.size(d); ++b)
-            for (Counts& c : counts) next += std::exchange(c[b], next);
+        for (size_t b = offset; b < offset + D.size(d); ++b)
+            for (auto& c : counts) next += std::exchange(c[b], next);
         parts.run([&](size_t p, size_t lo, size_t hi) {
-            Counts& at = counts[p];
-            for (size_t i = lo; i < hi; ++i) dst[at[digits.slot(key_of(src[i]), d)]++] = src[i];
+            scatter<D>(src + lo, dst, hi - lo, key_of, d, counts[p].data() + offset);
         });
         std::swap(src, dst);
     }
@@ -190,25 +156,15 @@ void sort(const uint32_t* in, uint32_t* out, size_t n, size_t threads) {
         for (size_t b : buckets) sort_bucket(b);
         return;
     }
-    tbb::parallel_for(
-        tbb::blocked_range<size_t>(0, buckets.size(), 1),
-        [&](const tbb::blocked_range<size_t>& r) {
-            for (size_t i = r.begin(); i < r.end(); ++i) sort_bucket(buckets[i]);
-        },
-        tbb::simple_partitioner());
+    pool::parallel_tasks(buckets.size(), [&](size_t i) { sort_bucket(buckets[i]); });
 }
 
 }  // namespace
 
-void parallel_sort_f32(std::span<const float> in, std::span<float> out) {
-    const size_t n = in.size();
+void parallel_sort_f32(const float* in, float* out, size_t n) {
     if (n == 0) return;
-    tbb::task_arena& arena = general_arena();
-    const auto threads = static_cast<size_t>(arena.max_concurrency());
-    arena.execute([&] {
-        sort(reinterpret_cast<const uint32_t*>(in.data()), reinterpret_cast<uint32_t*>(out.data()),
-             n, threads);
-    });
+    sort(reinterpret_cast<const uint32_t*>(in), reinterpret_cast<uint32_t*>(out), n,
+         pool::thread_count());
 }
 
-}  // namespace tessra::pool
+}  // namespace tessra

@@ -3,10 +3,6 @@
 
 namespace tessra {
 
-// Largest count sorted by insertion, and largest count `sort_array` sorts on the calling thread.
-inline constexpr uint64_t kInsertionSortMax = 20;
-inline constexpr uint64_t kSerialSortMax = 100'000;
-
 // The values in ascending order (descending: that sequence reversed), in the receiver's shape.
 // Equivalent values (equal, or 0.0 and -0.0) keep their order; NaN sorts after +inf.
 Result<CoreArray> sort_array(const CoreArray& a, bool descending);

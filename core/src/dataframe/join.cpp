@@ -1,0 +1,289 @@
+#include "dataframe/join.hpp"
+
+#include <absl/container/flat_hash_map.h>
+
+#include <algorithm>
+#include <bit>
+#include <memory>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "dataframe/rebuild.hpp"
+#include "scheduler/pool.hpp"
+#include "util/memory_limit.hpp"
+
+namespace tessra {
+
+namespace {
+
+// [0, n) cut into a few chunks per pool thread, none shorter than `min_size`.
+struct Chunks {
+    Chunks(uint64_t n, uint64_t min_size)
+        : n(n), size(n <= min_size ? std::max<uint64_t>(n, 1) : pool::grain_for(n, 4, min_size)),
+          count((n + size - 1) / size) {}
+    uint64_t begin(uint64_t c) const { return c * size; }
+    uint64_t end(uint64_t c) const { return std::min(n, (c + 1) * size); }
+
+    uint64_t n, size, count;
+};
+
+// Storage for values every one of which is written before it is read.
+template <class T>
+std::unique_ptr<T[]> scratch(uint64_t n) {
+    return std::unique_ptr<T[]>(new T[n]);
+}
+
+// Key columns are split by key hash into 2^bits partitions, so that the work on one
+// partition stays within a cache-sized part of the index.
+struct Partitioning {
+    explicit Partitioning(int bits) : bits(bits) {}
+    size_t of(uint32_t key) const {
+        return static_cast<size_t>(((uint64_t{key} * 0x9E3779B97F4A7C15ull) >> 32) >> (32 - bits));
+    }
+    size_t count() const { return size_t{1} << bits; }
+
+    int bits;
+};
+
+// The rows 0 .. n-1 and their keys ordered by partition, rows ascending within each; `begin`
+// holds where each partition starts, then n. Chunks count their rows per partition, then
+// scatter them; the keys travel along so that each partition reads its own in order.
+struct PartitionedRows {
+    std::unique_ptr<uint64_t[]> rows;
+    std::unique_ptr<uint32_t[]> keys;
+    std::vector<uint64_t> begin;
+};
+
+PartitionedRows partition_rows(const uint32_t* keys, uint64_t n, const Partitioning& part) {
+    const size_t parts = part.count();
+    PartitionedRows out;
+    out.begin.assign(parts + 1, n);
+    const Chunks ch(n, pool::kRowChunk);
+    std::vector<uint64_t> cursor(ch.count * parts);  // [chunk][partition]
+    pool::parallel_tasks(ch.count, [&](size_t c) {
+        uint64_t* count = &cursor[c * parts];
+        for (uint64_t i = ch.begin(c); i < ch.end(c); ++i) ++count[part.of(keys[i])];
+    });
+    uint64_t at = 0;
+    for (size_t p = 0; p < parts; ++p) {
+        out.begin[p] = at;
+        for (uint64_t c = 0; c < ch.count; ++c) at += std::exchange(cursor[c * parts + p], at);
+    }
+    out.rows = scratch<uint64_t>(n);
+    out.keys = scratch<uint32_t>(n);
+    uint64_t* rows = out.rows.get();
+    uint32_t* sorted_keys = out.keys.get();
+    pool::parallel_tasks(ch.count, [&](size_t c) {
+        uint64_t* next = &cursor[c * parts];
+        for (uint64_t i = ch.begin(c); i < ch.end(c); ++i) {
+            const uint32_t key = keys[i];
+            const uint64_t at = next[part.of(key)]++;
+            rows[at] = i;
+            sorted_keys[at] = key;
+        }
+    });
+    return out;
+}
+
+// The rows of the right key column grouped by key, each group's rows ascending, indexed
+// partition by partition.
+class KeyIndex {
+public:
+    KeyIndex(const uint32_t* keys, uint64_t n, const Partitioning& part);
+
+    // The rows holding `key`, ascending; empty when there are none.
+    std::span<const uint64_t> rows_of(uint32_t key) const { return rows_of(part_.of(key), key); }
+    std::span<const uint64_t> rows_of(size_t partition, uint32_t key) const {
+        const Part& part = parts_[partition];
+        auto it = part.ids.find(key);
+        if (it == part.ids.end()) return {};
+        return {rows_.get() + part.start[it->second], rows_.get() + part.start[it->second + 1]};
+    }
+
+private:
+    struct Part {
+        absl::flat_hash_map<uint32_t, uint32_t> ids;  // key -> group number within the part
+        std::vector<uint64_t> start;                   // where each group starts in rows_, then the end
+    };
+
+    Partitioning part_;
+    std::vector<Part> parts_;
+    std::unique_ptr<uint64_t[]> rows_;  // grouped rows, partition by partition
+};
+
+KeyIndex::KeyIndex(const uint32_t* keys, uint64_t n, const Partitioning& part)
+    : part_(part), parts_(part.count()) {
+    PartitionedRows by_part;
+    if (part.bits > 0) {
+        by_part = partition_rows(keys, n, part);
+        rows_ = std::move(by_part.rows);
+    } else {
+        rows_ = scratch<uint64_t>(n);
+        for (uint64_t i = 0; i < n; ++i) rows_[i] = i;
+        by_part.begin = {0, n};
+    }
+    const uint32_t* part_keys = part.bits > 0 ? by_part.keys.get() : keys;
+    pool::parallel_tasks(parts_.size(), [&](size_t p) {
+        const uint64_t b = by_part.begin[p], e = by_part.begin[p + 1];
+        Part& part = parts_[p];
+        std::vector<uint64_t>& start = part.start;
+        std::vector<uint32_t> code(e - b);
+        // Sized for all-distinct keys up front: growing the map would cost more.
+        part.ids.reserve(e - b);
+        for (uint64_t j = b; j < e; ++j) {
+            auto [it, fresh] = part.ids.try_emplace(part_keys[j], static_cast<uint32_t>(start.size()));
+            if (fresh) start.push_back(0);
+            code[j - b] = it->second;
+            ++start[it->second];
+        }
+        uint64_t at = b;
+        for (uint64_t& s : start) at += std::exchange(s, at);
+        start.push_back(e);
+        // Groups are numbered in row order, so rows with distinct keys are in place already.
+        if (start.size() - 1 == e - b) return;
+        const std::vector<uint64_t> src(rows_.get() + b, rows_.get() + e);
+        std::vector<uint64_t> next(start.begin(), start.end() - 1);
+        for (uint64_t j = 0; j < e - b; ++j) rows_[next[code[j]]++] = src[j];
+    });
+}
+
+// Left and right row numbers of the output rows, in output order. When every left row gives
+// exactly one output row, `left` stays empty: the left rows are 0 .. n-1.
+struct Pairs {
+    uint64_t count = 0;
+    bool left_in_order = false;
+    std::vector<uint64_t> left, right;
+    uint64_t left_bound = 0, right_bound = 0;  // one past the largest row of each side
+};
+
+Pairs make_pairs(const uint32_t* left_keys, uint64_t n, const uint32_t* right_keys,
+                 uint64_t right_n, bool keep_unmatched) {
+    // About 8K right rows per partition keep a partition's map and rows in cache.
+    const uint64_t larger = std::max(n, right_n);
+    const Partitioning part(larger < (1 << 14) ? 0 : std::bit_width(std::min<uint64_t>(larger >> 13, 1024)) - 1);
+    const KeyIndex index(right_keys, right_n, part);
+
+    // Each left row's match, found partition by partition: kMissing for none, the right row
+    // for one, kSeveral with the number of rows for more (looked up again when written).
+    constexpr uint64_t kSeveral = uint64_t{1} << 63;
+    std::unique_ptr<uint64_t[]> match = scratch<uint64_t>(n);
+    PartitionedRows by_part;
+    if (part.bits > 0) by_part = partition_rows(left_keys, n, part);
+    const uint64_t* src = by_part.rows.get();
+    const uint32_t* src_keys = src ? by_part.keys.get() : left_keys;
+    pool::parallel_tasks(part.count(), [&](size_t p) {
+        const uint64_t b = src ? by_part.begin[p] : 0, e = src ? by_part.begin[p + 1] : n;
+        for (uint64_t j = b; j < e; ++j) {
+            const std::span<const uint64_t> rows = index.rows_of(p, src_keys[j]);
+            match[src ? src[j] : j] = rows.empty()       ? Rows::kMissing
+                                      : rows.size() == 1 ? rows.front()
+                                                         : kSeveral | rows.size();
+        }
+    });
+    auto several = [&](uint64_t m) { return m != Rows::kMissing && (m & kSeveral); };
+
+    // Then the size of each chunk's output, and each chunk writes from its own start.
+    const Chunks ch(n, uint64_t{1} << 15);
+    std::vector<uint64_t> start(ch.count + 1), singles(ch.count);
+    pool::parallel_tasks(ch.count, [&](size_t c) {
+        uint64_t total = 0, single = 0;
+        for (uint64_t l = ch.begin(c); l < ch.end(c); ++l) {
+            const uint64_t m = match[l];
+            const uint64_t k = m == Rows::kMissing ? uint64_t{keep_unmatched} : several(m) ? m & ~kSeveral : 1;
+            total += k;
+            single += k == 1;
+        }
+        start[c + 1] = total;
+        singles[c] = single;
+    });
+    uint64_t single = 0;
+    for (uint64_t c = 0; c < ch.count; ++c) {
+        start[c + 1] += start[c];
+        single += singles[c];
+    }
+
+    Pairs out;
+    const uint64_t total = start[ch.count];
+    out.count = total;
+    out.left_in_order = single == n && total == n;
+    require_memory(total, 2 * sizeof(uint64_t));
+    if (!out.left_in_order) out.left.resize(total);
+    out.right.resize(total);
+    std::vector<uint64_t> right_bound(ch.count);
+    pool::parallel_tasks(ch.count, [&](size_t c) {
+        uint64_t o = start[c], bound = 0;
+        uint64_t* left = out.left_in_order ? nullptr : out.left.data();
+        uint64_t* right = out.right.data();
+        for (uint64_t l = ch.begin(c); l < ch.end(c); ++l) {
+            const uint64_t m = match[l];
+            if (!several(m)) {
+                if (m != Rows::kMissing) {
+                    bound = std::max(bound, m + 1);
+                } else if (!keep_unmatched) {
+                    continue;
+                }
+                if (left) left[o] = l;
+                right[o++] = m;
+                continue;
+            }
+            const std::span<const uint64_t> rows = index.rows_of(left_keys[l]);
+            for (uint64_t r : rows) {
+                left[o] = l;
+                right[o++] = r;
+            }
+            bound = std::max(bound, rows.back() + 1);
+        }
+        right_bound[c] = bound;
+    });
+    out.left_bound = total == 0 ? 0 : out.left_in_order ? n : out.left.back() + 1;
+    for (uint64_t b : right_bound) out.right_bound = std::max(out.right_bound, b);
+    return out;
+}
+
+}  // namespace
+
+Result<DataFrame> frame_join(const DataFrame& self, const DataFrame& other,
+                             const std::string& left_on, const std::string& right_on,
+                             const std::string& how) {
+    const Series* left_key = self.columns.find(left_on);
+    if (!left_key) return key_error("Column " + left_on + " not found in left DataFrame");
+    const Series* right_key = other.columns.find(right_on);
+    if (!right_key) return key_error("Column " + right_on + " not found in right DataFrame");
+    const CoreArray& lk = left_key->data;
+    const CoreArray& rk = right_key->data;
+    if (lk.dtype != rk.dtype) return type_error("Join columns must have the same dtype");
+    if (how != "inner" && how != "left") return value_error("Only 'inner' and 'left' joins are supported");
+    const bool keep_unmatched = how == "left";
+
+    // Int32 keys compare equal exactly when their bit patterns do, so both types index bits.
+    Pairs pairs;
+    if (is_table_numeric(lk.dtype)) {
+        pairs = make_pairs(lk.data.as<uint32_t>(), lk.element_count(), rk.data.as<uint32_t>(),
+                           rk.element_count(), keep_unmatched);
+    }
+    const uint64_t n = pairs.count;
+    const Rows left_rows = pairs.left_in_order ? Rows::range(0, n)
+                                               : Rows::list(std::move(pairs.left), pairs.left_bound);
+    const Rows right_rows = Rows::list(std::move(pairs.right), pairs.right_bound, keep_unmatched);
+
+    DataFrame out;
+    out.row_count = n;
+    out.columns.reserve(self.columns.size() + other.columns.size());
+    for (const auto& [key, series] : self.columns) {
+        Result<CoreArray> values = gather_values(key, series.data, left_rows);
+        if (!values) return values.error();
+        out.columns.insert_or_assign(key, Series{key, std::move(values).value(), Labels::range(n)});
+    }
+    for (const auto& [key, series] : other.columns) {
+        if (key == right_on) continue;
+        Result<CoreArray> values = gather_values(key, series.data, right_rows);
+        if (!values) return values.error();
+        std::string name = self.columns.find(key) ? key + "_y" : key;
+        out.columns.insert_or_assign(std::move(name),
+                                     Series{key, std::move(values).value(), Labels::range(n)});
+    }
+    return out;
+}
+
+}  // namespace tessra
