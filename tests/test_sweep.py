@@ -206,6 +206,10 @@ OWNER_FILLERS = {
     (Series, "index"): lambda r: None,
     (DataFrame, "drop", "columns"): lambda r: ["v"],
     (DataFrame, "rename", "columns"): lambda r: {"v": "w"},
+    (DataFrame, "join", "other"): lambda r: frame(), (DataFrame, "left_on"): lambda r: "k",
+    (DataFrame, "right_on"): lambda r: "k", (DataFrame, "how"): lambda r: "inner",
+    (DataFrame, "pivot", "index"): lambda r: "k", (DataFrame, "pivot", "columns"): lambda r: "i",
+    (DataFrame, "pivot", "values"): lambda r: "v",
 }
 
 
