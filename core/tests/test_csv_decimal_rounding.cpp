@@ -18,8 +18,10 @@ class DecimalAroundFloatLimit : public ::testing::TestWithParam<uint64_t> {};
 TEST_P(DecimalAroundFloatLimit, EveryFractionLengthRoundsCorrectly) {
     const std::string digits = std::to_string(GetParam());
     for (size_t frac = 1; frac <= 12; ++frac) {
-        std::string body = std::string(frac >= digits.size() ? frac - digits.size() + 1 : 0, '0') + digits;
-        std::string text = body.substr(0, body.size() - frac) + "." + body.substr(body.size() - frac);
+        std::string body =
+            std::string(frac >= digits.size() ? frac - digits.size() + 1 : 0, '0') + digits;
+        std::string text =
+            body.substr(0, body.size() - frac) + "." + body.substr(body.size() - frac);
         float want = 0.0f;
         auto r = std::from_chars(text.data(), text.data() + text.size(), want);
         ASSERT_TRUE(r.ec == std::errc()) << text;

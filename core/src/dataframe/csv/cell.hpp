@@ -20,34 +20,34 @@ float parse_general(const char* b, const char* e) noexcept;
 
 // Powers of ten: exact up to 1e22, and the negative ones correctly rounded.
 inline constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 inline constexpr double kNegPow10[] = {1e0,   1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
-                                1e-8,  1e-9,  1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15,
-                                1e-16, 1e-17, 1e-18, 1e-19, 1e-20, 1e-21, 1e-22};
+                                       1e-8,  1e-9,  1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15,
+                                       1e-16, 1e-17, 1e-18, 1e-19, 1e-20, 1e-21, 1e-22};
 // The powers of ten that are exact floats (5^10 < 2^24).
 inline constexpr float kPow10F32[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
-                                     1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+                                      1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
 inline constexpr uint64_t kPow10Int[] = {1u,
-                                  10u,
-                                  100u,
-                                  1000u,
-                                  10000u,
-                                  100000u,
-                                  1000000u,
-                                  10000000u,
-                                  100000000u,
-                                  1000000000u,
-                                  10000000000u,
-                                  100000000000u,
-                                  1000000000000u,
-                                  10000000000000u,
-                                  100000000000000u,
-                                  1000000000000000u,
-                                  10000000000000000u,
-                                  100000000000000000u,
-                                  1000000000000000000u,
-                                  10000000000000000000u};
+                                         10u,
+                                         100u,
+                                         1000u,
+                                         10000u,
+                                         100000u,
+                                         1000000u,
+                                         10000000u,
+                                         100000000u,
+                                         1000000000u,
+                                         10000000000u,
+                                         100000000000u,
+                                         1000000000000u,
+                                         10000000000000u,
+                                         100000000000000u,
+                                         1000000000000000u,
+                                         10000000000000000u,
+                                         100000000000000000u,
+                                         1000000000000000000u,
+                                         10000000000000000000u};
 
 inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
@@ -73,7 +73,8 @@ inline uint64_t eight_digit_value(uint64_t x) {
     x -= 0x3030303030303030u;
     x = x * 10 + (x >> 8);
     return (((x & 0x000000FF000000FFu) * 0x000F424000000064u) +
-            (((x >> 16) & 0x000000FF000000FFu) * 0x0000271000000001u)) >> 32;
+            (((x >> 16) & 0x000000FF000000FFu) * 0x0000271000000001u)) >>
+           32;
 }
 
 // Appends the digits at p to w (wrapping past 19 of them); returns the first non-digit.
@@ -88,12 +89,13 @@ inline const char* take_digits(const char* p, const char* e, uint64_t& w) {
     return p;
 }
 
-// w x 10^exponent to f32 through one double multiplication; false where that cannot be
-// trusted. The double carries at most three roundings (of w, of a negative power of ten, of
-// the product), so it lies within three units in its last place of the exact value; the
-// narrowing then rounds as exact arithmetic would unless the double is that close to a point
-// halfway between two floats. The exponent range keeps every value far inside the normal f32
-// range, so the narrowing drops exactly the low 29 of the 52 fraction bits.
+// w x 10^exponent to f32: a float division where w and the power of ten are both exact
+// floats, else one double multiplication; false where that cannot be trusted. The double carries at
+// most three roundings (of w, of a negative power of ten, of the product), so it lies within three
+// units in its last place of the exact value; the narrowing then rounds as exact arithmetic would
+// unless the double is that close to a point halfway between two floats. The exponent range keeps
+// every value far inside the normal f32 range, so the narrowing drops exactly the low 29 of the 52
+// fraction bits.
 inline bool decimal_to_f32(uint64_t w, int64_t exponent, float& out) {
     if (w == 0) {
         out = 0.0f;
@@ -120,14 +122,14 @@ inline bool decimal_to_f32(uint64_t w, int64_t exponent, float& out) {
 
 // The last k of 8 bytes, the first byte being the lowest.
 inline constexpr uint64_t kKeep[9] = {0,
-                               0xFF00000000000000u,
-                               0xFFFF000000000000u,
-                               0xFFFFFF0000000000u,
-                               0xFFFFFFFF00000000u,
-                               0xFFFFFFFFFF000000u,
-                               0xFFFFFFFFFFFF0000u,
-                               0xFFFFFFFFFFFFFF00u,
-                               0xFFFFFFFFFFFFFFFFu};
+                                      0xFF00000000000000u,
+                                      0xFFFF000000000000u,
+                                      0xFFFFFF0000000000u,
+                                      0xFFFFFFFF00000000u,
+                                      0xFFFFFFFFFF000000u,
+                                      0xFFFFFFFFFFFF0000u,
+                                      0xFFFFFFFFFFFFFF00u,
+                                      0xFFFFFFFFFFFFFFFFu};
 
 // The n digits (n <= 19) just before z as a number. Reads the 24 bytes before z.
 inline uint64_t digits_before(const char* z, int n) {
@@ -204,7 +206,8 @@ inline bool plain_decimal(const char* p, size_t len, uint32_t digit, uint32_t po
 // set when the cell holds bytes above 0x7F. Returns nullptr, setting nothing, for a cell this
 // short form does not cover (over 31 bytes); the caller then finds its end itself. Needs
 // kNumberPad readable bytes before p and after end.
-inline const char* parse_cell(const char* p, const char* end, float& value, bool& non_ascii) noexcept {
+inline const char* parse_cell(const char* p, const char* end, float& value,
+                              bool& non_ascii) noexcept {
     using namespace number_detail;
     // Most cells end within 16 bytes; look at the next 16 only when this one does not.
     size_t avail = static_cast<size_t>(end - p);

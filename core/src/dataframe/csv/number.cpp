@@ -1,10 +1,10 @@
 #include "dataframe/csv/number.hpp"
 
-#include "dataframe/csv/cell.hpp"
-
 #include <charconv>
 #include <cstring>
 #include <limits>
+
+#include "dataframe/csv/cell.hpp"
 
 namespace tessra::csv {
 
@@ -50,7 +50,6 @@ float parse_slow(const char* b, const char* e, int64_t written, bool negative) {
 
 }  // namespace
 
-// Every form of the grammar, one character at a time.
 float number_detail::parse_general(const char* b, const char* e) noexcept {
     const char* p = b;
     if (p == e) return missing_value();
@@ -86,8 +85,7 @@ float number_detail::parse_general(const char* b, const char* e) noexcept {
     }
     if (p != e) return missing_value();
     float v;
-    if (digits <= 19 && decimal_to_f32(w, exponent + written, v))
-        return with_sign(v, negative);
+    if (digits <= 19 && decimal_to_f32(w, exponent + written, v)) return with_sign(v, negative);
     return parse_slow(number, e, written, negative);
 }
 
