@@ -1,7 +1,5 @@
 #include "dataframe/join.hpp"
 
-#include <absl/container/flat_hash_map.h>
-
 #include <algorithm>
 #include <bit>
 #include <memory>
@@ -38,9 +36,8 @@ std::unique_ptr<T[]> scratch(uint64_t n) {
 // partition stays within a cache-sized part of the index.
 struct Partitioning {
     explicit Partitioning(int bits) : bits(bits) {}
-    size_t of(uint32_t key) const {
-        return static_cast<size_t>(((uint64_t{key} * 0x9E3779B97F4A7C15ull) >> 32) >> (32 - bits));
-    }
+    static uint64_t hash(uint32_t key) { return uint64_t{key} * 0x9E3779B97F4A7C15ull; }
+    size_t of(uint32_t key) const { return static_cast<size_t>((hash(key) >> 32) >> (32 - bits)); }
     size_t count() const { return size_t{1} << bits; }
 
     int bits;
@@ -87,7 +84,8 @@ PartitionedRows partition_rows(const uint32_t* keys, uint64_t n, const Partition
 }
 
 // The rows of the right key column grouped by key, each group's rows ascending, indexed
-// partition by partition.
+// partition by partition. Each partition's open-addressing table (load at most one half) is
+// sized up front and stays within a cache-sized block of one shared allocation.
 class KeyIndex {
 public:
     KeyIndex(const uint32_t* keys, uint64_t n, const Partitioning& part);
@@ -96,20 +94,42 @@ public:
     std::span<const uint64_t> rows_of(uint32_t key) const { return rows_of(part_.of(key), key); }
     std::span<const uint64_t> rows_of(size_t partition, uint32_t key) const {
         const Part& part = parts_[partition];
-        auto it = part.ids.find(key);
-        if (it == part.ids.end()) return {};
-        return {rows_.get() + part.start[it->second], rows_.get() + part.start[it->second + 1]};
+        const uint32_t group = find(part, key);
+        if (group == kEmpty) return {};
+        const uint64_t* rows = rows_.get();
+        // Without repeated keys group g is the partition's row g.
+        if (part.start.empty()) return {rows + part.begin + group, 1};
+        return {rows + part.start[group], rows + part.start[group + 1]};
     }
 
 private:
-    struct Part {
-        absl::flat_hash_map<uint32_t, uint32_t> ids;  // key -> group number within the part
-        std::vector<uint64_t> start;                   // where each group starts in rows_, then the end
+    static constexpr uint32_t kEmpty = ~uint32_t{0};
+    struct Slot {
+        uint32_t key;
+        uint32_t group;  // numbered in first-row order; kEmpty for a free slot
     };
+    struct Part {
+        uint64_t begin = 0;           // where the partition's rows start in rows_
+        uint64_t slots = 0;           // where its table starts in slots_
+        int bits = 1;                 // log2 of its table's size
+        std::vector<uint64_t> start;  // with repeated keys only: where each group starts, then the end
+    };
+
+    // Where `key` is, or the free slot that ends its probe sequence. The partition took the
+    // hash's top bits; the slot takes the ones below them.
+    const Slot& probe(const Part& part, uint32_t key) const {
+        const uint64_t mask = (uint64_t{1} << part.bits) - 1;
+        const Slot* slots = slots_.get() + part.slots;
+        uint64_t i = (part_.hash(key) << part_.bits) >> (64 - part.bits);
+        while (slots[i].group != kEmpty && slots[i].key != key) i = (i + 1) & mask;
+        return slots[i];
+    }
+    uint32_t find(const Part& part, uint32_t key) const { return probe(part, key).group; }
 
     Partitioning part_;
     std::vector<Part> parts_;
     std::unique_ptr<uint64_t[]> rows_;  // grouped rows, partition by partition
+    std::unique_ptr<Slot[]> slots_;
 };
 
 KeyIndex::KeyIndex(const uint32_t* keys, uint64_t n, const Partitioning& part)
@@ -124,27 +144,36 @@ KeyIndex::KeyIndex(const uint32_t* keys, uint64_t n, const Partitioning& part)
         by_part.begin = {0, n};
     }
     const uint32_t* part_keys = part.bits > 0 ? by_part.keys.get() : keys;
+    uint64_t slots = 0;
+    for (size_t p = 0; p < parts_.size(); ++p) {
+        const uint64_t rows = by_part.begin[p + 1] - by_part.begin[p];
+        parts_[p].begin = by_part.begin[p];
+        parts_[p].slots = slots;
+        parts_[p].bits = std::max(1, static_cast<int>(std::bit_width(rows)) + 1);
+        slots += uint64_t{1} << parts_[p].bits;
+    }
+    slots_ = scratch<Slot>(slots);
     pool::parallel_tasks(parts_.size(), [&](size_t p) {
-        const uint64_t b = by_part.begin[p], e = by_part.begin[p + 1];
         Part& part = parts_[p];
-        std::vector<uint64_t>& start = part.start;
-        std::vector<uint32_t> code(e - b);
-        // Sized for all-distinct keys up front: growing the map would cost more.
-        part.ids.reserve(e - b);
+        const uint64_t b = part.begin, e = by_part.begin[p + 1];
+        Slot* table = slots_.get() + part.slots;
+        std::fill_n(table, uint64_t{1} << part.bits, Slot{0, kEmpty});
+        uint32_t groups = 0;
         for (uint64_t j = b; j < e; ++j) {
-            auto [it, fresh] = part.ids.try_emplace(part_keys[j], static_cast<uint32_t>(start.size()));
-            if (fresh) start.push_back(0);
-            code[j - b] = it->second;
-            ++start[it->second];
+            const uint32_t key = part_keys[j];
+            Slot& slot = const_cast<Slot&>(probe(part, key));
+            if (slot.group == kEmpty) slot = {key, groups++};
         }
-        uint64_t at = b;
-        for (uint64_t& s : start) at += std::exchange(s, at);
-        start.push_back(e);
         // Groups are numbered in row order, so rows with distinct keys are in place already.
-        if (start.size() - 1 == e - b) return;
+        if (groups == e - b) return;
+        std::vector<uint64_t>& start = part.start;
+        start.assign(groups + 1, 0);
+        for (uint64_t j = b; j < e; ++j) ++start[find(part, part_keys[j]) + 1];
+        start[0] = b;
+        for (uint32_t g = 0; g < groups; ++g) start[g + 1] += start[g];
         const std::vector<uint64_t> src(rows_.get() + b, rows_.get() + e);
         std::vector<uint64_t> next(start.begin(), start.end() - 1);
-        for (uint64_t j = 0; j < e - b; ++j) rows_[next[code[j]]++] = src[j];
+        for (uint64_t j = b; j < e; ++j) rows_[next[find(part, part_keys[j])]++] = src[j - b];
     });
 }
 
