@@ -113,16 +113,29 @@ public:
                Scratch::room<Slot>(4 * n + 2 * part.count());
     }
 
-    // The rows holding `key`, ascending; empty when there are none.
-    std::span<const uint64_t> rows_of(uint32_t key) const { return rows_of(part_.of(key), key); }
-    std::span<const uint64_t> rows_of(size_t partition, uint32_t key) const {
+    // How many rows hold `key` in its partition, and the first of them.
+    struct Found {
+        uint64_t count = 0;
+        uint64_t first = 0;
+    };
+    Found find_rows(size_t partition, uint32_t key) const {
         const Part& part = parts_[partition];
         const uint32_t group = find(part, key);
         if (group == kEmpty) return {};
-        const uint64_t* rows = rows_;
+        if (part.direct) return {1, group};
         // Without repeated keys group g is the partition's row g.
-        if (part.start.empty()) return {rows + part.begin + group, 1};
-        return {rows + part.start[group], rows + part.start[group + 1]};
+        if (part.start.empty()) return {1, rows_[part.begin + group]};
+        return {part.start[group + 1] - part.start[group], rows_[part.start[group]]};
+    }
+    // The rows holding a key that find_rows() counted more than once, ascending.
+    std::span<const uint64_t> repeated_rows(uint32_t key) const {
+        const Part& part = parts_[part_.of(key)];
+        const uint32_t group = find(part, key);
+        return {rows_ + part.start[group], rows_ + part.start[group + 1]};
+    }
+    void prefetch(size_t partition, uint32_t key) const {
+        const Part& part = parts_[partition];
+        __builtin_prefetch(slots_ + part.slots + ((part_.hash(key) << part_.bits) >> (64 - part.bits)));
     }
 
 private:
@@ -135,6 +148,7 @@ private:
         uint64_t begin = 0;           // where the partition's rows start in rows_
         uint64_t slots = 0;           // where its table starts in slots_
         int bits = 1;                 // log2 of its table's size
+        bool direct = false;          // its slots hold rows, not groups (all keys distinct)
         std::vector<uint64_t> start;  // with repeated keys only: where each group starts, then the end
     };
 
@@ -187,8 +201,15 @@ KeyIndex::KeyIndex(const uint32_t* keys, uint64_t n, const Partitioning& part, S
             Slot& slot = const_cast<Slot&>(probe(part, key));
             if (slot.group == kEmpty) slot = {key, groups++};
         }
-        // Groups are numbered in row order, so rows with distinct keys are in place already.
-        if (groups == e - b) return;
+        // Groups are numbered in row order, so rows with distinct keys are in place already;
+        // a row small enough to sit in the slot spares the lookup a second cache miss.
+        if (groups == e - b) {
+            if (n >= kEmpty) return;
+            for (uint64_t i = 0; i < (uint64_t{1} << part.bits); ++i)
+                if (table[i].group != kEmpty) table[i].group = static_cast<uint32_t>(rows_[b + table[i].group]);
+            part.direct = true;
+            return;
+        }
         std::vector<uint64_t>& start = part.start;
         start.assign(groups + 1, 0);
         for (uint64_t j = b; j < e; ++j) ++start[find(part, part_keys[j]) + 1];
@@ -229,11 +250,13 @@ Pairs make_pairs(const uint32_t* left_keys, uint64_t n, const uint32_t* right_ke
     const uint32_t* src_keys = src ? by_part.keys : left_keys;
     pool::parallel_tasks(part.count(), [&](size_t p) {
         const uint64_t b = src ? by_part.begin[p] : 0, e = src ? by_part.begin[p + 1] : n;
+        constexpr uint64_t kAhead = 16;  // lookups in flight
         for (uint64_t j = b; j < e; ++j) {
-            const std::span<const uint64_t> rows = index.rows_of(p, src_keys[j]);
-            match[src ? src[j] : j] = rows.empty()       ? Rows::kMissing
-                                      : rows.size() == 1 ? rows.front()
-                                                         : kSeveral | rows.size();
+            if (j + kAhead < e) index.prefetch(p, src_keys[j + kAhead]);
+            const KeyIndex::Found found = index.find_rows(p, src_keys[j]);
+            match[src ? src[j] : j] = found.count == 0   ? Rows::kMissing
+                                      : found.count == 1 ? found.first
+                                                         : kSeveral | found.count;
         }
     });
     auto several = [&](uint64_t m) { return m != Rows::kMissing && (m & kSeveral); };
@@ -282,7 +305,7 @@ Pairs make_pairs(const uint32_t* left_keys, uint64_t n, const uint32_t* right_ke
                 right[o++] = m;
                 continue;
             }
-            const std::span<const uint64_t> rows = index.rows_of(left_keys[l]);
+            const std::span<const uint64_t> rows = index.repeated_rows(left_keys[l]);
             for (uint64_t r : rows) {
                 left[o] = l;
                 right[o++] = r;
