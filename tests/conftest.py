@@ -13,9 +13,17 @@ import sys
 import numpy as np
 import pytest
 
+import tessra
 from tessra import CoreArray, DataFrame, DType, Series
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# Where the imported package lives; child interpreters use the same one (a sanitizer build's,
+# for one).
+PACKAGE_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(tessra.__file__)))
+
+# AddressSanitizer maps its own memory as it goes, so a limit on the address space stops it
+# rather than the code under test.
+skip_under_address_sanitizer = pytest.mark.skipif(
+    "libasan" in os.environ.get("LD_PRELOAD", ""), reason="address-space limits stop ASan itself")
 
 
 def f32(x):
@@ -27,7 +35,7 @@ def run_python(code, env=None):
     """Runs code in a fresh interpreter (for once-per-process and environment behaviour).
     An env value of None removes that variable."""
     full_env = dict(os.environ)
-    full_env["PYTHONPATH"] = os.path.join(ROOT, "python")
+    full_env["PYTHONPATH"] = PACKAGE_ROOT
     for name, value in (env or {}).items():
         if value is None:
             full_env.pop(name, None)

@@ -7,7 +7,7 @@ import sys
 
 import pytest
 
-from conftest import run_python
+from conftest import run_python, skip_under_address_sanitizer
 
 N, SEED = 60, 11
 CORES = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
@@ -80,6 +80,7 @@ print(a.add(tessra.CoreArray.full([1_000_000], 2.0)).sum())
 
 
 @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc")
+@skip_under_address_sanitizer
 def test_threads_that_cannot_start_raise_and_a_later_call_retries():
     # The result takes 4 MB; each worker wants about 5 MiB beside it.
     outcomes = set()

@@ -5,52 +5,28 @@
 
 #include <algorithm>
 #include <bit>
-#include <csignal>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "csv_files.hpp"
 #include "dataframe/csv/reader.hpp"
 #include "dataframe/csv/number.hpp"
 #include "dataframe/csv/utf8.hpp"
 
 using namespace tessra;
+using tessra::csv_test::read_text;
+using tessra::csv_test::read_through_pipe;
+using tessra::csv_test::TempDir;
 
 namespace {
 
 constexpr uint32_t kNaN = 0x7FC00000u;
 
 uint32_t bits(float v) { return std::bit_cast<uint32_t>(v); }
-
-// A private directory for the files of one test.
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = ::testing::TempDir() + "tessra_csv_XXXXXX";
-        path_ = ::mkdtemp(tmpl.data()) ? tmpl : std::string();
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    std::string write(const std::string& name, const std::string& bytes) const {
-        std::string p = path_ + "/" + name;
-        std::ofstream(p, std::ios::binary) << bytes;
-        return p;
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-Result<CsvColumns> read_text(const std::string& bytes) {
-    TempDir dir;
-    return read_csv_columns(dir.write("t.csv", bytes));
-}
 
 // Rows as bit patterns, row by row, for exact comparison (NaN included).
 std::vector<std::vector<uint32_t>> rows_of(const CsvColumns& c) {
@@ -394,17 +370,6 @@ TEST(CsvLarge, FaultDeepInTheFileHasItsPosition) {
               "Failed to read record: CSV error: record 300001 (line: " + std::to_string(line) +
                   ", byte: " + std::to_string(byte) +
                   "): found record with 3 fields, but the previous record has 2 fields");
-}
-
-Result<CsvColumns> read_through_pipe(const std::string& text) {
-    TempDir dir;
-    std::string fifo = dir.path() + "/pipe";
-    EXPECT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::signal(SIGPIPE, SIG_IGN);  // a reader that stops early must not end the test binary
-    std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << text; });
-    auto r = read_csv_columns(fifo);
-    writer.join();
-    return r;
 }
 
 // A pipe gives no size and arrives in pieces: reads stop and resume in mid-record.

@@ -17,6 +17,7 @@ template <class Column>
 void gather(const csv::ParsedCsv& parsed, Column&& column) {
     const size_t n = parsed.headers.size();
     const size_t count = parsed.pieces.size();
+    if (count == 0) return;  // no records
     std::vector<uint64_t> first(count);
     for (size_t k = 1; k < count; ++k) first[k] = first[k - 1] + parsed.pieces[k - 1].rows;
     auto copy = [&](size_t begin, size_t end) {
