@@ -135,7 +135,7 @@ public:
     }
     void prefetch(size_t partition, uint32_t key) const {
         const Part& part = parts_[partition];
-        __builtin_prefetch(slots_ + part.slots + ((part_.hash(key) << part_.bits) >> (64 - part.bits)));
+        __builtin_prefetch(slots_ + part.slots + home(part, key));
     }
 
 private:
@@ -152,12 +152,15 @@ private:
         std::vector<uint64_t> start;  // with repeated keys only: where each group starts, then the end
     };
 
-    // Where `key` is, or the free slot that ends its probe sequence. The partition took the
-    // hash's top bits; the slot takes the ones below them.
-    const Slot& probe(const Part& part, uint32_t key) const {
+    // The partition took the hash's top bits; the slot takes the ones below them.
+    uint64_t home(const Part& part, uint32_t key) const {
+        return (part_.hash(key) << part_.bits) >> (64 - part.bits);
+    }
+    // Where `key` is, or the free slot that ends its probe sequence.
+    Slot& probe(const Part& part, uint32_t key) const {
         const uint64_t mask = (uint64_t{1} << part.bits) - 1;
-        const Slot* slots = slots_ + part.slots;
-        uint64_t i = (part_.hash(key) << part_.bits) >> (64 - part.bits);
+        Slot* slots = slots_ + part.slots;
+        uint64_t i = home(part, key);
         while (slots[i].group != kEmpty && slots[i].key != key) i = (i + 1) & mask;
         return slots[i];
     }
@@ -198,7 +201,7 @@ KeyIndex::KeyIndex(const uint32_t* keys, uint64_t n, const Partitioning& part, S
         uint32_t groups = 0;
         for (uint64_t j = b; j < e; ++j) {
             const uint32_t key = part_keys[j];
-            Slot& slot = const_cast<Slot&>(probe(part, key));
+            Slot& slot = probe(part, key);
             if (slot.group == kEmpty) slot = {key, groups++};
         }
         // Groups are numbered in row order, so rows with distinct keys are in place already;
