@@ -164,6 +164,20 @@ def test_join_matches_pandas_merge(how, n, m, distinct, shift):
         np.testing.assert_array_equal(values_of(out, key), ref[key].to_numpy(np.float32))
 
 
+@pytest.mark.parametrize("how", ["inner", "left"])
+@pytest.mark.parametrize("spread", [1, 1 << 20])  # neighbouring keys, then keys far apart
+def test_join_of_distinct_right_keys_matches_pandas_merge(how, spread):
+    rng = np.random.default_rng(spread)
+    m = 120_000
+    right = {"k": (rng.permutation(m) * spread).astype(np.float32), "rrow": np.arange(m, dtype=np.float32)}
+    left = {"k": (rng.integers(0, m * 5 // 4, 90_000) * spread).astype(np.float32),
+            "lrow": np.arange(90_000, dtype=np.float32)}
+    out = float32_frame(left).join(float32_frame(right), "k", "k", how)
+    ref = pd.DataFrame(left).merge(pd.DataFrame(right), on="k", how=how)
+    for key in ["k", "lrow", "rrow"]:
+        np.testing.assert_array_equal(values_of(out, key), ref[key].to_numpy(np.float32))
+
+
 # ---- pivot --------------------------------------------------------------------------------
 
 def test_pivot_grid():

@@ -1,17 +1,16 @@
 #include "dataframe/join.hpp"
 
-#include <absl/container/flat_hash_map.h>
-
 #include <algorithm>
 #include <bit>
-#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
 
+#include "array/aligned_buffer.hpp"
 #include "dataframe/rebuild.hpp"
 #include "scheduler/pool.hpp"
 #include "util/memory_limit.hpp"
+#include "util/panic.hpp"
 
 namespace tessra {
 
@@ -28,19 +27,35 @@ struct Chunks {
     uint64_t n, size, count;
 };
 
-// Storage for values every one of which is written before it is read.
-template <class T>
-std::unique_ptr<T[]> scratch(uint64_t n) {
-    return std::unique_ptr<T[]>(new T[n]);
-}
+// One allocation for all of a join's working arrays, handed out in order; every value is
+// written before it is read. A large one comes back from the allocator's kept mappings on the
+// next join of the same size, its pages already faulted in.
+class Scratch {
+public:
+    explicit Scratch(uint64_t bytes) : buffer_(AlignedBuffer::uninit(bytes)) {}
+    template <class T>
+    T* take(uint64_t n) {
+        const uint64_t bytes = (n * sizeof(T) + AlignedBuffer::kAlign - 1) & ~(AlignedBuffer::kAlign - 1);
+        if (bytes > buffer_.size() - used_) panic("Join scratch space too small");
+        T* p = reinterpret_cast<T*>(buffer_.data() + used_);
+        used_ += bytes;
+        return p;
+    }
+    // Room for `n` values of T taken by one take().
+    template <class T>
+    static uint64_t room(uint64_t n) { return n * sizeof(T) + AlignedBuffer::kAlign; }
+
+private:
+    AlignedBuffer buffer_;
+    uint64_t used_ = 0;
+};
 
 // Key columns are split by key hash into 2^bits partitions, so that the work on one
 // partition stays within a cache-sized part of the index.
 struct Partitioning {
     explicit Partitioning(int bits) : bits(bits) {}
-    size_t of(uint32_t key) const {
-        return static_cast<size_t>(((uint64_t{key} * 0x9E3779B97F4A7C15ull) >> 32) >> (32 - bits));
-    }
+    static uint64_t hash(uint32_t key) { return uint64_t{key} * 0x9E3779B97F4A7C15ull; }
+    size_t of(uint32_t key) const { return static_cast<size_t>((hash(key) >> 32) >> (32 - bits)); }
     size_t count() const { return size_t{1} << bits; }
 
     int bits;
@@ -50,12 +65,12 @@ struct Partitioning {
 // holds where each partition starts, then n. Chunks count their rows per partition, then
 // scatter them; the keys travel along so that each partition reads its own in order.
 struct PartitionedRows {
-    std::unique_ptr<uint64_t[]> rows;
-    std::unique_ptr<uint32_t[]> keys;
+    uint64_t* rows = nullptr;
+    uint32_t* keys = nullptr;
     std::vector<uint64_t> begin;
 };
 
-PartitionedRows partition_rows(const uint32_t* keys, uint64_t n, const Partitioning& part) {
+PartitionedRows partition_rows(const uint32_t* keys, uint64_t n, const Partitioning& part, Scratch& scratch) {
     const size_t parts = part.count();
     PartitionedRows out;
     out.begin.assign(parts + 1, n);
@@ -70,10 +85,10 @@ PartitionedRows partition_rows(const uint32_t* keys, uint64_t n, const Partition
         out.begin[p] = at;
         for (uint64_t c = 0; c < ch.count; ++c) at += std::exchange(cursor[c * parts + p], at);
     }
-    out.rows = scratch<uint64_t>(n);
-    out.keys = scratch<uint32_t>(n);
-    uint64_t* rows = out.rows.get();
-    uint32_t* sorted_keys = out.keys.get();
+    out.rows = scratch.take<uint64_t>(n);
+    out.keys = scratch.take<uint32_t>(n);
+    uint64_t* rows = out.rows;
+    uint32_t* sorted_keys = out.keys;
     pool::parallel_tasks(ch.count, [&](size_t c) {
         uint64_t* next = &cursor[c * parts];
         for (uint64_t i = ch.begin(c); i < ch.end(c); ++i) {
@@ -87,64 +102,125 @@ PartitionedRows partition_rows(const uint32_t* keys, uint64_t n, const Partition
 }
 
 // The rows of the right key column grouped by key, each group's rows ascending, indexed
-// partition by partition.
+// partition by partition. Each partition's open-addressing table (load at most one half) is
+// sized up front and stays within a cache-sized block of one shared allocation.
 class KeyIndex {
 public:
-    KeyIndex(const uint32_t* keys, uint64_t n, const Partitioning& part);
+    KeyIndex(const uint32_t* keys, uint64_t n, const Partitioning& part, Scratch& scratch);
+    // Scratch bytes an index of `n` rows may take: each table has at most 4 slots per row, or 2.
+    static uint64_t room(uint64_t n, const Partitioning& part) {
+        return Scratch::room<uint64_t>(n) + Scratch::room<uint32_t>(n) +
+               Scratch::room<Slot>(4 * n + 2 * part.count());
+    }
 
-    // The rows holding `key`, ascending; empty when there are none.
-    std::span<const uint64_t> rows_of(uint32_t key) const { return rows_of(part_.of(key), key); }
-    std::span<const uint64_t> rows_of(size_t partition, uint32_t key) const {
+    // How many rows hold `key` in its partition, and the first of them.
+    struct Found {
+        uint64_t count = 0;
+        uint64_t first = 0;
+    };
+    Found find_rows(size_t partition, uint32_t key) const {
         const Part& part = parts_[partition];
-        auto it = part.ids.find(key);
-        if (it == part.ids.end()) return {};
-        return {rows_.get() + part.start[it->second], rows_.get() + part.start[it->second + 1]};
+        const uint32_t group = find(part, key);
+        if (group == kEmpty) return {};
+        if (part.direct) return {1, group};
+        // Without repeated keys group g is the partition's row g.
+        if (part.start.empty()) return {1, rows_[part.begin + group]};
+        return {part.start[group + 1] - part.start[group], rows_[part.start[group]]};
+    }
+    // The rows holding a key that find_rows() counted more than once, ascending.
+    std::span<const uint64_t> repeated_rows(uint32_t key) const {
+        const Part& part = parts_[part_.of(key)];
+        const uint32_t group = find(part, key);
+        return {rows_ + part.start[group], rows_ + part.start[group + 1]};
+    }
+    void prefetch(size_t partition, uint32_t key) const {
+        const Part& part = parts_[partition];
+        __builtin_prefetch(slots_ + part.slots + home(part, key));
     }
 
 private:
-    struct Part {
-        absl::flat_hash_map<uint32_t, uint32_t> ids;  // key -> group number within the part
-        std::vector<uint64_t> start;                   // where each group starts in rows_, then the end
+    static constexpr uint32_t kEmpty = ~uint32_t{0};
+    struct Slot {
+        uint32_t key;
+        uint32_t group;  // numbered in first-row order; kEmpty for a free slot
     };
+    struct Part {
+        uint64_t begin = 0;           // where the partition's rows start in rows_
+        uint64_t slots = 0;           // where its table starts in slots_
+        int bits = 1;                 // log2 of its table's size
+        bool direct = false;          // its slots hold rows, not groups (all keys distinct)
+        std::vector<uint64_t> start;  // with repeated keys only: where each group starts, then the end
+    };
+
+    // The partition took the hash's top bits; the slot takes the ones below them.
+    uint64_t home(const Part& part, uint32_t key) const {
+        return (part_.hash(key) << part_.bits) >> (64 - part.bits);
+    }
+    // Where `key` is, or the free slot that ends its probe sequence.
+    Slot& probe(const Part& part, uint32_t key) const {
+        const uint64_t mask = (uint64_t{1} << part.bits) - 1;
+        Slot* slots = slots_ + part.slots;
+        uint64_t i = home(part, key);
+        while (slots[i].group != kEmpty && slots[i].key != key) i = (i + 1) & mask;
+        return slots[i];
+    }
+    uint32_t find(const Part& part, uint32_t key) const { return probe(part, key).group; }
 
     Partitioning part_;
     std::vector<Part> parts_;
-    std::unique_ptr<uint64_t[]> rows_;  // grouped rows, partition by partition
+    uint64_t* rows_;  // grouped rows, partition by partition
+    Slot* slots_;
 };
 
-KeyIndex::KeyIndex(const uint32_t* keys, uint64_t n, const Partitioning& part)
+KeyIndex::KeyIndex(const uint32_t* keys, uint64_t n, const Partitioning& part, Scratch& scratch)
     : part_(part), parts_(part.count()) {
     PartitionedRows by_part;
     if (part.bits > 0) {
-        by_part = partition_rows(keys, n, part);
-        rows_ = std::move(by_part.rows);
+        by_part = partition_rows(keys, n, part, scratch);
+        rows_ = by_part.rows;
     } else {
-        rows_ = scratch<uint64_t>(n);
+        rows_ = scratch.take<uint64_t>(n);
         for (uint64_t i = 0; i < n; ++i) rows_[i] = i;
         by_part.begin = {0, n};
     }
-    const uint32_t* part_keys = part.bits > 0 ? by_part.keys.get() : keys;
+    const uint32_t* part_keys = part.bits > 0 ? by_part.keys : keys;
+    uint64_t slots = 0;
+    for (size_t p = 0; p < parts_.size(); ++p) {
+        const uint64_t rows = by_part.begin[p + 1] - by_part.begin[p];
+        parts_[p].begin = by_part.begin[p];
+        parts_[p].slots = slots;
+        parts_[p].bits = std::max(1, static_cast<int>(std::bit_width(rows)) + 1);
+        slots += uint64_t{1} << parts_[p].bits;
+    }
+    slots_ = scratch.take<Slot>(slots);
     pool::parallel_tasks(parts_.size(), [&](size_t p) {
-        const uint64_t b = by_part.begin[p], e = by_part.begin[p + 1];
         Part& part = parts_[p];
-        std::vector<uint64_t>& start = part.start;
-        std::vector<uint32_t> code(e - b);
-        // Sized for all-distinct keys up front: growing the map would cost more.
-        part.ids.reserve(e - b);
+        const uint64_t b = part.begin, e = by_part.begin[p + 1];
+        Slot* table = slots_ + part.slots;
+        std::fill_n(table, uint64_t{1} << part.bits, Slot{0, kEmpty});
+        uint32_t groups = 0;
         for (uint64_t j = b; j < e; ++j) {
-            auto [it, fresh] = part.ids.try_emplace(part_keys[j], static_cast<uint32_t>(start.size()));
-            if (fresh) start.push_back(0);
-            code[j - b] = it->second;
-            ++start[it->second];
+            const uint32_t key = part_keys[j];
+            Slot& slot = probe(part, key);
+            if (slot.group == kEmpty) slot = {key, groups++};
         }
-        uint64_t at = b;
-        for (uint64_t& s : start) at += std::exchange(s, at);
-        start.push_back(e);
-        // Groups are numbered in row order, so rows with distinct keys are in place already.
-        if (start.size() - 1 == e - b) return;
-        const std::vector<uint64_t> src(rows_.get() + b, rows_.get() + e);
+        // Groups are numbered in row order, so rows with distinct keys are in place already;
+        // a row small enough to sit in the slot spares the lookup a second cache miss.
+        if (groups == e - b) {
+            if (n >= kEmpty) return;
+            for (uint64_t i = 0; i < (uint64_t{1} << part.bits); ++i)
+                if (table[i].group != kEmpty) table[i].group = static_cast<uint32_t>(rows_[b + table[i].group]);
+            part.direct = true;
+            return;
+        }
+        std::vector<uint64_t>& start = part.start;
+        start.assign(groups + 1, 0);
+        for (uint64_t j = b; j < e; ++j) ++start[find(part, part_keys[j]) + 1];
+        start[0] = b;
+        for (uint32_t g = 0; g < groups; ++g) start[g + 1] += start[g];
+        const std::vector<uint64_t> src(rows_ + b, rows_ + e);
         std::vector<uint64_t> next(start.begin(), start.end() - 1);
-        for (uint64_t j = 0; j < e - b; ++j) rows_[next[code[j]]++] = src[j];
+        for (uint64_t j = b; j < e; ++j) rows_[next[find(part, part_keys[j])]++] = src[j - b];
     });
 }
 
@@ -162,23 +238,28 @@ Pairs make_pairs(const uint32_t* left_keys, uint64_t n, const uint32_t* right_ke
     // About 8K right rows per partition keep a partition's map and rows in cache.
     const uint64_t larger = std::max(n, right_n);
     const Partitioning part(larger < (1 << 14) ? 0 : std::bit_width(std::min<uint64_t>(larger >> 13, 1024)) - 1);
-    const KeyIndex index(right_keys, right_n, part);
+    const uint64_t room = KeyIndex::room(right_n, part) + 3 * Scratch::room<uint64_t>(n);
+    require_memory(room, 1);
+    Scratch scratch(room);
+    const KeyIndex index(right_keys, right_n, part, scratch);
 
     // Each left row's match, found partition by partition: kMissing for none, the right row
     // for one, kSeveral with the number of rows for more (looked up again when written).
     constexpr uint64_t kSeveral = uint64_t{1} << 63;
-    std::unique_ptr<uint64_t[]> match = scratch<uint64_t>(n);
+    uint64_t* match = scratch.take<uint64_t>(n);
     PartitionedRows by_part;
-    if (part.bits > 0) by_part = partition_rows(left_keys, n, part);
-    const uint64_t* src = by_part.rows.get();
-    const uint32_t* src_keys = src ? by_part.keys.get() : left_keys;
+    if (part.bits > 0) by_part = partition_rows(left_keys, n, part, scratch);
+    const uint64_t* src = by_part.rows;
+    const uint32_t* src_keys = src ? by_part.keys : left_keys;
     pool::parallel_tasks(part.count(), [&](size_t p) {
         const uint64_t b = src ? by_part.begin[p] : 0, e = src ? by_part.begin[p + 1] : n;
+        constexpr uint64_t kAhead = 16;  // lookups in flight
         for (uint64_t j = b; j < e; ++j) {
-            const std::span<const uint64_t> rows = index.rows_of(p, src_keys[j]);
-            match[src ? src[j] : j] = rows.empty()       ? Rows::kMissing
-                                      : rows.size() == 1 ? rows.front()
-                                                         : kSeveral | rows.size();
+            if (j + kAhead < e) index.prefetch(p, src_keys[j + kAhead]);
+            const KeyIndex::Found found = index.find_rows(p, src_keys[j]);
+            match[src ? src[j] : j] = found.count == 0   ? Rows::kMissing
+                                      : found.count == 1 ? found.first
+                                                         : kSeveral | found.count;
         }
     });
     auto several = [&](uint64_t m) { return m != Rows::kMissing && (m & kSeveral); };
@@ -227,7 +308,7 @@ Pairs make_pairs(const uint32_t* left_keys, uint64_t n, const uint32_t* right_ke
                 right[o++] = m;
                 continue;
             }
-            const std::span<const uint64_t> rows = index.rows_of(left_keys[l]);
+            const std::span<const uint64_t> rows = index.repeated_rows(left_keys[l]);
             for (uint64_t r : rows) {
                 left[o] = l;
                 right[o++] = r;
