@@ -24,12 +24,14 @@ public:
     // Threads started before a failure keep using the pool, so it is never freed.
     void start(size_t threads) {
         for (size_t i = 0; i < threads; ++i) {
-            std::thread([this, i] {
-                const std::string name = "tessra-mm-" + std::to_string(i);
-                pthread_setname_np(pthread_self(), name.c_str());
+            std::thread worker([this] {
                 t_is_matmul_worker = true;
                 work();
-            }).detach();
+            });
+            // Named here, not by the worker, so the name is in place before the product returns.
+            const std::string name = "tessra-mm-" + std::to_string(i);
+            pthread_setname_np(worker.native_handle(), name.c_str());
+            worker.detach();
             ++size_;
         }
     }
