@@ -16,10 +16,12 @@ Result<CoreArray> matmul(const CoreArray& a, const CoreArray& b) {
         return value_error("matmul() shape mismatch: inner dimensions " + std::to_string(k) +
                            " and " + std::to_string(k2) + " must match");
     // [m, n] of two empty operands can pass 64 bits ([2^63, 0] @ [0, 2^63]).
-    Result<CoreArray> made = zeroed({m, n});
+    // Every road writes all of c (beta 0), so only an empty product needs the zero fill.
+    const bool empty = m == 0 || k == 0 || n == 0;
+    Result<CoreArray> made = empty ? zeroed({m, n}) : allocate({m, n});
     if (!made) return made;
     CoreArray& c = made.value();
-    if (m == 0 || k == 0 || n == 0) {
+    if (empty) {
         backend::last_dispatch().current_backend = 0;
         return made;
     }
