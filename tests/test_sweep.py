@@ -29,9 +29,7 @@ ALLOWED_PANICS = {"Invalid layout for aligned allocation": ("=2**62)", "=2**63)"
 
 # Faults the sweep finds in code mended elsewhere: a part of the call's text, and why. Remove
 # an entry once its fix has landed, so the sweep guards it from then on.
-KNOWN_FAULTS = {
-    "=[2**62, 2**62, 0])": "an empty shape is refused by the order of its extents",
-}
+KNOWN_FAULTS = {}
 
 CALL_TIMEOUT = 20  # seconds a child may spend on one call before it counts as a hang
 CALLS_PER_CHILD = 1000
