@@ -27,14 +27,6 @@ std::string shown(const BackendStatus& s) { return s ? "ok" : backend_error_mess
 template <class T>
 std::string shown(const BackendResult<T>& s) { return s ? "ok" : backend_error_message(s.error()); }
 
-TEST(BackendError, ShownTexts) {
-    EXPECT_EQ(backend_error_message({BackendError::NotAvailable, "x"}), "Backend not available: x");
-    EXPECT_EQ(backend_error_message({BackendError::UnsupportedOperation, "x"}), "Unsupported operation: x");
-    EXPECT_EQ(backend_error_message({BackendError::InvalidInput, "x"}), "Invalid input: x");
-    EXPECT_EQ(backend_error_message({BackendError::ExecutionError, "x"}), "Execution error: x");
-    EXPECT_EQ(backend_error_message({BackendError::OutOfMemory, ""}), "Out of memory");
-}
-
 TEST(CpuBackend, AddressCheckComesBeforeCount) {
     const CpuBackend& cpu = cpu_backend();
     float x = 1.0f;
@@ -95,18 +87,6 @@ TEST(CpuBackend, SumIsSequentialBelowAMillionAndCompensatedFrom) {
     EXPECT_EQ(cpu.mean_f32(v.data(), 4).value(), (0.1f + 0.1f + 0.1f + 0.1f) / 4.0f);
 }
 
-TEST(CpuBackend, NameAndCapabilities) {
-    const CpuBackend& cpu = cpu_backend();
-    BackendCapabilities c = cpu.capabilities();
-    EXPECT_EQ(cpu.name(), "CPU (" + c.properties.at("simd") + ")");
-    EXPECT_EQ(c.supported_dtypes.size(), 5u);
-    EXPECT_FALSE(c.max_size.has_value());
-    EXPECT_FALSE(c.supports_f16);
-    EXPECT_TRUE(c.supports_f64);
-    EXPECT_TRUE(cpu.supports_dtype(DType::Bool));
-    EXPECT_EQ(cpu.kind(), 0);
-}
-
 TEST(Selection, DefaultPolicyStaysOnCpuWithoutMetal) {
     if (metal::device()) GTEST_SKIP() << "this process has a Metal device";
     set_backend_policy(0);
@@ -114,18 +94,6 @@ TEST(Selection, DefaultPolicyStaysOnCpuWithoutMetal) {
     set_backend_policy(4);
     EXPECT_EQ(select_backend({1, 0, false}).kind(), 0);
     set_backend_policy(0);
-}
-
-TEST(Policy, StoredByteAndNames) {
-    set_backend_policy(9);
-    EXPECT_EQ(backend_policy(), BackendPolicy::Default);
-    set_backend_policy(8);
-    EXPECT_EQ(backend_policy(), BackendPolicy::RustParallel);
-    set_backend_policy(255);
-    EXPECT_EQ(backend_policy(), BackendPolicy::Default);
-    EXPECT_STREQ(policy_name(7), "Accelerate");
-    EXPECT_STREQ(dispatch_backend_name(0), "Tessra NEON");
-    EXPECT_STREQ(dispatch_backend_name(2), "BLAS");
 }
 
 TEST(Matmul, ProductsThatDoNotFitCblasAreRefusedUntouched) {
