@@ -15,23 +15,6 @@ def _run(code, env):
     return r.stdout
 
 
-ADDRESSES = [("metal_add_f32", 3, (0,)), ("metal_sub_f32", 3, (0,)), ("metal_mul_f32", 3, (0,)),
-             ("metal_div_f32", 3, (0,)), ("metal_sum_f32", 1, (0,)), ("metal_mean_f32", 1, (0,)),
-             ("metal_max_f32", 1, (0,)), ("metal_min_f32", 1, (0,)),
-             ("metal_matmul_f32", 3, (0, 0, 0)), ("metal_transpose_f32", 2, (0, 0))]
-
-
-@pytest.mark.parametrize("name, addresses, rest", ADDRESSES)
-def test_a_zero_address_is_refused_before_the_empty_exit(name, addresses, rest, profiling):
-    buf = np.zeros(4, F32)
-    for zero_at in range(addresses):
-        args = [ptr(buf)] * addresses
-        args[zero_at] = 0
-        with raises(ValueError, f"Null pointer passed to {name}"):
-            getattr(tessra, name)(*args, *rest)
-    assert recorded_operations() == {}
-
-
 @pytest.mark.parametrize("name, result", [("metal_sum_f32", 0.0), ("metal_mean_f32", "mean"),
                                           ("metal_max_f32", "max"), ("metal_min_f32", "min")])
 def test_empty_reductions_record_nothing(name, result, profiling):

@@ -56,7 +56,12 @@ CALLS = [("array_add_f32", 3, (0,)), ("array_sub_f32", 3, (0,)), ("array_mul_f32
          ("array_dot_product_f32", 2, (0,)), ("array_matmul_f32", 2, (0,)),
          ("array_matmul_2d_f32", 3, (0, 0, 0)), ("array_sum_f32_strided", 1, ([], [])),
          ("array_mean_f32_strided", 1, ([], [])), ("array_max_f32_strided", 1, ([], [])),
-         ("array_min_f32_strided", 1, ([], []))]
+         ("array_min_f32_strided", 1, ([], [])),
+         # the Metal module functions check their addresses the same way
+         ("metal_add_f32", 3, (0,)), ("metal_sub_f32", 3, (0,)), ("metal_mul_f32", 3, (0,)),
+         ("metal_div_f32", 3, (0,)), ("metal_sum_f32", 1, (0,)), ("metal_mean_f32", 1, (0,)),
+         ("metal_max_f32", 1, (0,)), ("metal_min_f32", 1, (0,)),
+         ("metal_matmul_f32", 3, (0, 0, 0)), ("metal_transpose_f32", 2, (0, 0))]
 
 
 @pytest.mark.parametrize("name, addresses, rest", CALLS)
