@@ -92,10 +92,8 @@ def discovery(env=None):
     return json.loads(r.stdout), r.stderr.splitlines()
 
 
-@pytest.mark.parametrize("value,backend", [
-    ("  OpenBLAS \t", "OpenBLAS"), ("VECLIB", "Accelerate"), ("intel-mkl", "MKL"),
-    ("blis", "AOCL"), ("pure-rust", "RustParallel"), ("Rust", "RustParallel"),
-])
+# Every spelling is checked in the C++ discovery tests; here only that the variable reaches them.
+@pytest.mark.parametrize("value,backend", [("  OpenBLAS \t", "OpenBLAS"), ("pure-rust", "RustParallel")])
 def test_override_spellings(value, backend):
     info, lines = discovery({"TESSRA_BACKEND": value})
     assert info["backend"] == backend
