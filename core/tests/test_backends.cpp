@@ -11,9 +11,9 @@
 #include "backend/metal_backend.hpp"
 #include "backend/policy.hpp"
 #include "backend/select.hpp"
-#include "ops/matmul_rust_parallel.hpp"
-#include "ops/metal.hpp"
-#include "scheduler/matmul_pool.hpp"
+#include "matmul/matmul_parallel.hpp"
+#include "backend/metal_runners.hpp"
+#include "matmul/matmul_pool.hpp"
 
 using namespace tessra;
 using namespace tessra::backend;

@@ -2,7 +2,7 @@
 #include <memory>
 
 #include "backend/compute_backend.hpp"
-#include "ops/metal.hpp"
+#include "backend/metal_runners.hpp"
 
 namespace tessra::backend {
 

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "platform/cpuid.hpp"
-#include "ops/metal.hpp"
+#include "backend/metal_runners.hpp"
 #include "platform/sysctl.hpp"
 #include "hardware/env_text.hpp"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "ops/metal.hpp"
+#include "backend/metal_runners.hpp"
 #include "raw/timed.hpp"
 
 namespace tessra::raw {

@@ -1,9 +1,9 @@
-#include "ops/matmul_rust_parallel.hpp"
+#include "matmul/matmul_parallel.hpp"
 
 #include <algorithm>
 
-#include "ops/matmul_rows.hpp"
-#include "scheduler/matmul_pool.hpp"
+#include "matmul/matmul_rows_kernel.hpp"
+#include "matmul/matmul_pool.hpp"
 
 namespace tessra {
 

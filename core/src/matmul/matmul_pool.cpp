@@ -1,4 +1,4 @@
-#include "scheduler/matmul_pool.hpp"
+#include "matmul/matmul_pool.hpp"
 
 #include <pthread.h>
 

@@ -1,4 +1,4 @@
-#include "ops/matmul_rows.hpp"
+#include "matmul/matmul_rows_kernel.hpp"
 
 #include "util/cpu_features.hpp"
 

@@ -1,4 +1,4 @@
-#include "backend/array_matmul.hpp"
+#include "matmul/array_matmul.hpp"
 
 #include <string>
 

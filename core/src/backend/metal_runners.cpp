@@ -1,11 +1,11 @@
-#include "ops/metal.hpp"
+#include "backend/metal_runners.hpp"
 
 #include <cstring>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
-#include "ops/metal_shader.hpp"
+#include "backend/metal_shader.hpp"
 
 namespace tessra::metal {
 

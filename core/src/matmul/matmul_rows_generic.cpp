@@ -1,2 +1,2 @@
 #define TESSRA_GEMM_ROWS gemm_rows_generic
-#include "ops/matmul_rows_body.inc"
+#include "matmul/matmul_rows_kernel.inc"

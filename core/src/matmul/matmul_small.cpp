@@ -1,4 +1,4 @@
-#include "ops/matmul_kernel.hpp"
+#include "matmul/matmul_small.hpp"
 
 #include <cmath>
 

@@ -6,8 +6,8 @@
 #include "backend/cpu_backend.hpp"
 #include "backend/policy.hpp"
 #include "hardware/math_backend.hpp"
-#include "ops/matmul_kernel.hpp"
-#include "ops/matmul_rust_parallel.hpp"
+#include "matmul/matmul_small.hpp"
+#include "matmul/matmul_parallel.hpp"
 #include "platform/cblas.hpp"
 
 namespace tessra::backend {

@@ -3,4 +3,4 @@
 // never run one in place of the other.
 #define Eigen TessraEigenAvx2
 #define TESSRA_GEMM_ROWS gemm_rows_avx2
-#include "ops/matmul_rows_body.inc"
+#include "matmul/matmul_rows_kernel.inc"
