@@ -9,11 +9,12 @@
 
 #include "backend/cpu_backend.hpp"
 #include "backend/metal_backend.hpp"
+#include "backend/metal_runners.hpp"
 #include "backend/policy.hpp"
 #include "backend/select.hpp"
 #include "matmul/matmul_parallel.hpp"
-#include "backend/metal_runners.hpp"
 #include "matmul/matmul_pool.hpp"
+#include "platform/metal.hpp"
 
 using namespace tessra;
 using namespace tessra::backend;
@@ -88,7 +89,7 @@ TEST(CpuBackend, SumIsSequentialBelowAMillionAndCompensatedFrom) {
 }
 
 TEST(Selection, DefaultPolicyStaysOnCpuWithoutMetal) {
-    if (metal::device()) GTEST_SKIP() << "this process has a Metal device";
+    if (platform::metal_device()) GTEST_SKIP() << "this process has a Metal device";
     set_backend_policy(0);
     EXPECT_EQ(select_backend({100'000'001, 0, false}).kind(), 0);
     set_backend_policy(4);
@@ -151,29 +152,30 @@ class MetalRunners : public ::testing::Test {
 protected:
     void SetUp() override {
         setenv("TESSRA_METAL_EMULATION", "1", 1);
-        if (!metal::device()) GTEST_SKIP() << "device cell already settled without emulation";
+        if (!platform::metal_device())
+            GTEST_SKIP() << "device cell already settled without emulation";
     }
 };
 
 TEST_F(MetalRunners, BinaryKernelThreadgroups) {
     for (auto [count, group] : {std::pair<uint64_t, uint64_t>{100, 100}, {1000, 256}}) {
         std::vector<float> a(count, 1.5f), b(count, 2.0f), out(count);
-        ASSERT_TRUE(metal::run_metal_binary_kernel("sub_f32", a.data(), b.data(), out.data(), count));
+        ASSERT_TRUE(run_metal_binary_kernel("sub_f32", a.data(), b.data(), out.data(), count));
         EXPECT_EQ(out, std::vector<float>(count, -0.5f));
-        const mtl::DispatchRecord r = mtl::last_dispatch_record();
+        const platform::MetalDispatchRecord r = platform::last_metal_dispatch();
         EXPECT_EQ(r.grid.width, count);
         EXPECT_EQ(r.threads_per_group.width, group);
     }
     float x = 1.0f;
-    EXPECT_TRUE(metal::run_metal_binary_kernel("add_f32", &x, &x, &x, 0));
+    EXPECT_TRUE(run_metal_binary_kernel("add_f32", &x, &x, &x, 0));
     EXPECT_EQ(x, 1.0f);
-    EXPECT_FALSE(metal::run_metal_binary_kernel("pow_f32", &x, &x, &x, 1));
+    EXPECT_FALSE(run_metal_binary_kernel("pow_f32", &x, &x, &x, 1));
 }
 
 TEST_F(MetalRunners, ReduceKeepsALeadingNaNAndSkipsLaterOnes) {
     auto run = [](const char* k, std::vector<float> v) {
         float r = -7.0f;
-        EXPECT_TRUE(metal::run_metal_reduce_kernel(k, v.data(), v.size(), &r));
+        EXPECT_TRUE(run_metal_reduce_kernel(k, v.data(), v.size(), &r));
         return r;
     };
     EXPECT_TRUE(std::isnan(run("max_f32", {kNaN, 1.0f, 2.0f})));
@@ -187,8 +189,8 @@ TEST_F(MetalRunners, MatmulGridAndBoundsTest) {
     const uint64_t m = 3, k = 2, n = 5;
     std::vector<float> a = {1, 2, 3, 4, 5, 6}, b(k * n), c(m * n, -1.0f);
     for (size_t i = 0; i < b.size(); ++i) b[i] = float(i);
-    ASSERT_TRUE(metal::run_metal_matmul_kernel(a.data(), b.data(), c.data(), m, k, n));
-    const mtl::DispatchRecord r = mtl::last_dispatch_record();
+    ASSERT_TRUE(run_metal_matmul_kernel(a.data(), b.data(), c.data(), m, k, n));
+    const platform::MetalDispatchRecord r = platform::last_metal_dispatch();
     EXPECT_EQ(r.kernel, "matmul_f32");
     EXPECT_EQ(r.grid.width, n);
     EXPECT_EQ(r.grid.height, m);

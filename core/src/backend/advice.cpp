@@ -77,7 +77,9 @@ std::string analyse_workload(const AdviceHardware& hw, uint64_t matrix_size, uin
 AdviceHardware detect_advice_hardware() {
     const hw::SystemCapabilities& caps = hw::detect_system_capabilities();
     AdviceHardware out{hw::detect_cpu_info().vendor, caps.has_avx2, caps.has_avx512, std::nullopt};
-    if (std::shared_ptr<mtl::Device> device = mtl::create_system_default_device()) out.gpu_name = device->name();
+    if (std::shared_ptr<platform::MetalDevice> device =
+            platform::create_system_default_metal_device())
+        out.gpu_name = device->name();
     return out;
 }
 
