@@ -129,19 +129,19 @@ TEST(MatmulParallel, SplitProductAgreesWithTheNaiveOneAndNamesItsThreads) {
             for (uint64_t p = 0; p < k; ++p) s += double(a[i * k + p]) * b[p * n + j];
             ASSERT_NEAR(c[i * n + j], s, 1e-4) << i << "," << j;
         }
-    EXPECT_EQ(pool::matmul_pool_size(), 4u);
+    EXPECT_EQ(matmul_pool_size(), 4u);
     // Later calls with other counts keep the pool's size.
     matmul_parallel(a.data(), b.data(), c.data(), m, k, n, 7);
-    EXPECT_EQ(pool::matmul_pool_size(), 4u);
+    EXPECT_EQ(matmul_pool_size(), 4u);
 }
 
 TEST(MatmulPool, TaskFailureIsRaisedAfterAllTasksEnd) {
     std::atomic<int> ran{0};
-    EXPECT_THROW(pool::run_on_matmul_pool(2, 8,
-                                          [&](size_t i) {
-                                              ++ran;
-                                              if (i == 3) throw std::runtime_error("boom");
-                                          }),
+    EXPECT_THROW(run_on_matmul_pool(2, 8,
+                                    [&](size_t i) {
+                                        ++ran;
+                                        if (i == 3) throw std::runtime_error("boom");
+                                    }),
                  std::runtime_error);
     EXPECT_EQ(ran.load(), 8);
 }

@@ -12,6 +12,7 @@ public:
     bool is_available() const override { return true; }
     BackendCapabilities capabilities() const override;
     bool supports_dtype(DType d) const override;
+    // Defined with the product roads it chooses from, in matmul/cpu_matmul.cpp.
     BackendStatus matmul_f32(const float* a, const float* b, float* c, uint64_t m, uint64_t k,
                              uint64_t n) const override;
     BackendResult<float> sum_f32(const float* data, uint64_t count) const override;

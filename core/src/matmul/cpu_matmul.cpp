@@ -6,15 +6,16 @@
 #include "backend/cpu_backend.hpp"
 #include "backend/policy.hpp"
 #include "hardware/math_backend.hpp"
-#include "matmul/matmul_small.hpp"
 #include "matmul/matmul_parallel.hpp"
+#include "matmul/matmul_small.hpp"
 #include "platform/cblas.hpp"
 
-namespace tessra::backend {
+namespace tessra {
 
 namespace {
 
-constexpr uint64_t kSmallKernelLimit = 262'144;
+using backend::BackendPolicy;
+using backend::DispatchBackend;
 
 struct Road {
     hw::MathBackend library;  // for the thread count and the exported variables
@@ -50,13 +51,13 @@ bool fits_cblas(uint64_t v) { return v <= static_cast<uint64_t>(std::numeric_lim
 
 }  // namespace
 
-BackendStatus CpuBackend::matmul_f32(const float* a, const float* b, float* c, uint64_t m,
-                                     uint64_t k, uint64_t n) const {
+backend::BackendStatus backend::CpuBackend::matmul_f32(const float* a, const float* b, float* c,
+                                                       uint64_t m, uint64_t k, uint64_t n) const {
     if (a == nullptr || b == nullptr || c == nullptr) return invalid_input("Null pointer");
     LastDispatch& last = last_dispatch();
-    if (m * k * n <= kSmallKernelLimit) {
+    if (m * k * n <= kSmallProductMax) {
         last.current_backend = 0;
-        matmul_small_kernel(a, b, c, m, k, n);
+        matmul_small(a, b, c, m, k, n);
         return success();
     }
     const BackendPolicy p = backend_policy();
@@ -83,4 +84,4 @@ BackendStatus CpuBackend::matmul_f32(const float* a, const float* b, float* c, u
     return success();
 }
 
-}  // namespace tessra::backend
+}  // namespace tessra

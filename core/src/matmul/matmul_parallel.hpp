@@ -1,14 +1,17 @@
 #pragma once
-// The parallel road of the CPU product: row blocks of at least 32 rows, one single-threaded
-// general product each, on the matmul pool.
+// The parallel road of the CPU product: row blocks of at least kMinJobRows rows, one
+// single-threaded general product each, on the matmul pool.
 #include <cstdint>
 
 namespace tessra {
 
-// Rows per job for m rows and t threads: max(ceil(m / t), 32).
+inline constexpr uint64_t kMinJobRows = 32;
+
+// Rows per job for m rows and t threads: max(ceil(m / t), kMinJobRows).
 uint64_t matmul_rows_per_job(uint64_t m, uint64_t t);
 
-// Splits only when m >= 32, t >= 2 and m·k·n > 262,144; otherwise one product on this thread.
+// Splits only when m >= kMinJobRows, t >= 2 and m·k·n is above the small-product limit;
+// otherwise one product on this thread.
 void matmul_parallel(const float* a, const float* b, float* c, uint64_t m, uint64_t k, uint64_t n,
                      uint64_t threads);
 

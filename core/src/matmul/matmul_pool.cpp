@@ -13,7 +13,7 @@
 
 #include "util/panic.hpp"
 
-namespace tessra::pool {
+namespace tessra {
 
 namespace {
 
@@ -124,4 +124,4 @@ size_t matmul_pool_size() {
     return p ? p->size() : 0;
 }
 
-}  // namespace tessra::pool
+}  // namespace tessra

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <functional>
 
-namespace tessra::pool {
+namespace tessra {
 
 // Runs task(0) .. task(count - 1) on the matmul pool (made now with `threads` threads if it
 // does not exist) and waits for all of them. A worker of this pool runs them itself. The first
@@ -15,4 +15,4 @@ void run_on_matmul_pool(size_t threads, size_t count, const std::function<void(s
 // Threads of the matmul pool; 0 before it exists.
 size_t matmul_pool_size();
 
-}  // namespace tessra::pool
+}  // namespace tessra

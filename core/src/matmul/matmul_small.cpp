@@ -88,8 +88,7 @@ __attribute__((target("avx2,fma"))) void fma_columns_avx2(const float* a, const 
 
 }  // namespace
 
-void matmul_small_kernel(const float* a, const float* b, float* c, uint64_t m, uint64_t k,
-                         uint64_t n) {
+void matmul_small(const float* a, const float* b, float* c, uint64_t m, uint64_t k, uint64_t n) {
     const uint64_t n4 = n / 4 * 4;
 #if defined(__x86_64__)
     if (cpu_has_avx2_fma())
