@@ -8,7 +8,7 @@ namespace tessra::backend {
 class CpuBackend final : public ComputeBackend {
 public:
     std::string name() const override;
-    uint8_t kind() const override { return code_; }
+    DispatchBackend kind() const override { return DispatchBackend::Neon; }
     bool is_available() const override { return true; }
     BackendCapabilities capabilities() const override;
     bool supports_dtype(DType d) const override;
@@ -23,9 +23,6 @@ public:
     BackendStatus sub_f32(const float* a, const float* b, float* out, uint64_t count) const override;
     BackendStatus mul_f32(const float* a, const float* b, float* out, uint64_t count) const override;
     BackendStatus div_f32(const float* a, const float* b, float* out, uint64_t count) const override;
-
-private:
-    uint8_t code_ = 0;
 };
 
 const CpuBackend& cpu_backend();

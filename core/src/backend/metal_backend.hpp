@@ -14,7 +14,7 @@ public:
                  std::shared_ptr<platform::MetalCommandQueue> queue)
         : device_(std::move(device)), queue_(std::move(queue)) {}
     std::string name() const override { return "Metal"; }
-    uint8_t kind() const override { return 4; }
+    DispatchBackend kind() const override { return DispatchBackend::Metal; }
     bool is_available() const override { return platform::metal_device() != nullptr; }
     BackendCapabilities capabilities() const override;
     bool supports_dtype(DType d) const override { return d == DType::Float32; }

@@ -23,7 +23,7 @@ Result<CoreArray> matmul(const CoreArray& a, const CoreArray& b) {
     if (!made) return made;
     CoreArray& c = made.value();
     if (empty) {
-        backend::last_dispatch().current_backend = 0;
+        backend::record_small_product();
         return made;
     }
     if (auto failure = backend::dispatch_matmul(a.f32(), b.f32(), c.f32(), m, k, n))

@@ -54,9 +54,8 @@ bool fits_cblas(uint64_t v) { return v <= static_cast<uint64_t>(std::numeric_lim
 backend::BackendStatus backend::CpuBackend::matmul_f32(const float* a, const float* b, float* c,
                                                        uint64_t m, uint64_t k, uint64_t n) const {
     if (a == nullptr || b == nullptr || c == nullptr) return invalid_input("Null pointer");
-    LastDispatch& last = last_dispatch();
     if (m * k * n <= kSmallProductMax) {
-        last.current_backend = 0;
+        record_small_product();
         matmul_small(a, b, c, m, k, n);
         return success();
     }
@@ -67,12 +66,7 @@ backend::BackendStatus backend::CpuBackend::matmul_f32(const float* a, const flo
         return invalid_input("Matrix dimensions exceed the 32-bit range of CBLAS");
     const uint64_t t = hw::blas_thread_count(std::max({m, k, n}), road.library);
     hw::configure_blas_threads(road.library, t);
-    last.policy = static_cast<uint8_t>(p);
-    last.backend = static_cast<uint8_t>(road.recorded);
-    last.current_backend = last.backend;
-    last.k = k;
-    last.m = m;
-    last.n = n;
+    record_product(p, road.recorded, m, k, n);
     if (road.parallel || !platform::cblas_available()) {
         // Without a loadable CBLAS the row-block product still gives the result.
         matmul_parallel(a, b, c, m, k, n, t);
