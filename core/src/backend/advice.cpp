@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "backend/select.hpp"
 #include "platform/metal.hpp"
 
 namespace tessra::backend {
@@ -20,7 +21,7 @@ const char* tier_text(BackendTier t) {
 }
 
 const char* recommend_backend(const hw::SystemCapabilities& caps, uint64_t flops, uint64_t memory_bytes) {
-    if (flops > 100'000'000) {
+    if (flops > kCpuFlopsMax) {
         if (caps.cuda_available) return "CUDA";
         if (caps.metal_available) return "Metal";
     }

@@ -110,7 +110,7 @@ BackendResult<float> CpuBackend::sum_f32(const float* data, uint64_t count) cons
     if (data == nullptr) return invalid_input("Null pointer");
     if (count == 0) return invalid_input("Empty array");
     return with_thread_arena([&](Arena&) -> BackendResult<float> {
-        if (count <= 999'999) {
+        if (count <= kSequentialSumMax) {
             float s = 0.0f;
             for (uint64_t i = 0; i < count; ++i) s += data[i];
             return s;

@@ -3,8 +3,8 @@
 
 namespace tessra::backend {
 
-// Runs on the calling thread, but for sums of 1,000,000 values or more (general pool) and large
-// matrix products (math library or the matmul pool).
+// Runs on the calling thread, but for sums longer than kSequentialSumMax (general pool) and
+// large matrix products (math library or the matmul pool).
 class CpuBackend final : public ComputeBackend {
 public:
     std::string name() const override;
