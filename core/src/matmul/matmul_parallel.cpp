@@ -5,7 +5,7 @@
 #include "matmul/matmul_pool.hpp"
 #include "matmul/matmul_rows_kernel.hpp"
 #include "matmul/matmul_small.hpp"
-#include "util/cpu_features.hpp"
+#include "platform/cpuid.hpp"
 
 namespace tessra {
 
@@ -13,7 +13,7 @@ namespace {
 
 void matmul_rows(const float* a, const float* b, float* c, uint64_t rows, uint64_t k, uint64_t n) {
 #if defined(__x86_64__)
-    if (cpu_has_avx2_fma()) return detail::matmul_rows_avx2(a, b, c, rows, k, n);
+    if (platform::cpu_has_avx2_fma()) return detail::matmul_rows_avx2(a, b, c, rows, k, n);
 #endif
     detail::matmul_rows_generic(a, b, c, rows, k, n);
 }
