@@ -11,6 +11,7 @@
 #include "ops/chunk_sum.hpp"
 #include "scheduler/arena.hpp"
 #include "sort/float_order.hpp"
+#include "util/arithmetic.hpp"
 
 namespace tessra::backend {
 
@@ -135,16 +136,16 @@ BackendResult<float> CpuBackend::min_f32(const float* data, uint64_t count) cons
 }
 
 BackendStatus CpuBackend::add_f32(const float* a, const float* b, float* out, uint64_t count) const {
-    return elementwise(a, b, out, count, [](float x, float y) { return x + y; });
+    return elementwise(a, b, out, count, FloatAdd{});
 }
 BackendStatus CpuBackend::sub_f32(const float* a, const float* b, float* out, uint64_t count) const {
-    return elementwise(a, b, out, count, [](float x, float y) { return x - y; });
+    return elementwise(a, b, out, count, FloatSub{});
 }
 BackendStatus CpuBackend::mul_f32(const float* a, const float* b, float* out, uint64_t count) const {
-    return elementwise(a, b, out, count, [](float x, float y) { return x * y; });
+    return elementwise(a, b, out, count, FloatMul{});
 }
 BackendStatus CpuBackend::div_f32(const float* a, const float* b, float* out, uint64_t count) const {
-    return elementwise(a, b, out, count, [](float x, float y) { return x / y; });
+    return elementwise(a, b, out, count, FloatDiv{});
 }
 
 const CpuBackend& cpu_backend() {

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/metal.hpp"
+#include "util/arithmetic.hpp"
 
 namespace tessra::platform {
 
@@ -17,10 +18,6 @@ template <class Op>
 void binary(MetalBuffer* const* buf, uint64_t id, uint64_t) {
     f32(buf[2])[id] = Op{}(f32(buf[0])[id], f32(buf[1])[id]);
 }
-struct Add { float operator()(float a, float b) const { return a + b; } };
-struct Sub { float operator()(float a, float b) const { return a - b; } };
-struct Mul { float operator()(float a, float b) const { return a * b; } };
-struct Div { float operator()(float a, float b) const { return a / b; } };
 
 void sum_f32(MetalBuffer* const* buf, uint64_t id, uint64_t) {
     if (id != 0) return;
@@ -68,8 +65,8 @@ MetalKernelBody software_metal_kernel(std::string_view name) {
         MetalKernelBody body;
     };
     static constexpr Entry kKernels[] = {
-        {"add_f32", binary<Add>},       {"sub_f32", binary<Sub>},
-        {"mul_f32", binary<Mul>},       {"div_f32", binary<Div>},
+        {"add_f32", binary<FloatAdd>},  {"sub_f32", binary<FloatSub>},
+        {"mul_f32", binary<FloatMul>},  {"div_f32", binary<FloatDiv>},
         {"sum_f32", sum_f32},           {"max_f32", extreme_f32<true>},
         {"min_f32", extreme_f32<false>}, {"matmul_f32", matmul_f32},
         {"transpose_f32", transpose_f32},
