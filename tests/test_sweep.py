@@ -331,45 +331,44 @@ def class_calls(cls):
 
 
 class Unexpected(BaseException):
-    """A call whose outcome is not the one its case expects."""
+    """An outcome other than the one a size case expects."""
 
 
-# A real buffer of 64 bytes: a call that went ahead with a larger size would read or write past it.
-SIZE_BUFFER = (ctypes.c_float * 16)()
+SIZE_BUFFER = (ctypes.c_float * 16)()  # 64 bytes: a call that went ahead would pass its end
+COUNTED = ([("%s_%s_f32" % (kind, op), 3) for kind in ("array", "metal")
+            for op in ("add", "sub", "mul", "div")] +
+           [(fn, 1) for fn in ("array_sum_f32", "array_mean_f32", "array_sum_i32", "metal_sum_f32",
+                               "metal_mean_f32", "metal_max_f32", "metal_min_f32")] +
+           [("array_dot_product_f32", 2), ("array_matmul_f32", 2)])
 
 
 def size_calls(emulated):
     """Sizes past what any buffer can hold, each with the error it must raise (None: success)."""
     P = ctypes.addressof(SIZE_BUFFER)
-
-    def big(what):
-        return ValueError, "%s is too large: its byte count does not fit in 64 bits" % what
-
-    def failed(kernel):  # counts past a Metal kernel's 32-bit words: the kernel cannot run
-        return RuntimeError, "Execution error: Metal %s failed" % kernel
-
-    cases = []
-    for count in (2**62, 2**64 - 1):
-        for op in ("add", "sub", "mul", "div"):
-            cases += [("array_%s_f32" % op, (P, P, P, count), big("count")),
-                      ("metal_%s_f32" % op, (P, P, P, count), big("count"))]
-        cases += [(fn, (P, count), big("count")) for fn in (
-            "array_sum_f32", "array_mean_f32", "array_sum_i32", "metal_sum_f32",
-            "metal_mean_f32", "metal_max_f32", "metal_min_f32")]
-        cases += [(fn, (P, P, count), big("count"))
-                  for fn in ("array_dot_product_f32", "array_matmul_f32")]
+    big = lambda what: (ValueError, what + " is too large: its byte count does not fit in 64 bits")
+    failed = lambda kernel: (RuntimeError, "Execution error: Metal %s failed" % kernel)
+    cases = [(fn, (P,) * addresses + (count,), big("count"))
+             for fn, addresses in COUNTED for count in (2**62, 2**64 - 1)]
     for m, k, n, what in [(2**62, 1, 1, "a (m x k)"), (2**40, 2**40, 1, "a (m x k)"),
                           (0, 2**62, 1, "b (k x n)"), (2**32, 1, 2**32, "%s (m x n)")]:
         cases += [("array_matmul_2d_f32", (P, P, P, m, k, n), big(what.replace("%s", "out"))),
                   ("metal_matmul_f32", (P, P, P, m, k, n), big(what.replace("%s", "c")))]
+    cases += [(fn, (P, shape, strides), big("view"))
+              for shape, strides in [([2**62], [4]), ([2**32, 2**32], [0, 0]), ([3], [-2**63])]
+              for fn in ("array_sum_f32_strided", "array_mean_f32_strided",
+                         "array_max_f32_strided", "array_min_f32_strided")]
+    # Back-end and road go by the true m*k*n (2**90, which wraps to 0): CBLAS refuses these
+    # sizes (policy 1), and so does the Metal kernel that selection picks for so large a product.
+    huge = (P, P, P, 2**32, 2**29, 2**29)
     cases += [("array_matmul_2d_f32", (P, P, P, 0, 2**62 - 1, 1), None),
               ("metal_transpose_f32", (P, P, 2**32, 2**32), big("in (m x n)")),
               ("metal_transpose_f32", (P, P, 0, 2**64 - 1), None),
-              ("metal_sum_f32", (P, 2**32), failed("sum_f32")),
-              ("metal_matmul_f32", (P, P, P, 2**32, 1, 1), failed("matmul_f32"))]
-    for shape, strides in [([2**62], [4]), ([2**32, 2**32], [0, 0]), ([3], [-2**63])]:
-        cases += [("array_%s_f32_strided" % op, (P, shape, strides), big("view"))
-                  for op in ("sum", "mean", "max", "min")]
+              ("metal_sum_f32", (P, 2**32), failed("sum_f32")),  # past the kernels' 32-bit words
+              ("metal_matmul_f32", (P, P, P, 2**32, 1, 1), failed("matmul_f32")),
+              ("array_matmul_2d_f32", huge, (RuntimeError, "Invalid input: Matrix dimensions "
+                                             "exceed the 32-bit range of CBLAS"), 1)]
+    if emulated:
+        cases.append(("array_matmul_2d_f32", huge, failed("matmul_f32")))
 
     def call(fn, args, expected, policy=0):
         native.set_backend_policy(policy)
@@ -381,13 +380,6 @@ def size_calls(emulated):
         if result != expected:
             raise Unexpected("%r instead of %r" % (result, expected))
 
-    # Back-end and road are chosen by the true m*k*n (2**90, which wraps to 0): CBLAS refuses
-    # these sizes, and so does the Metal kernel that selection picks for so large a product.
-    huge = (P, P, P, 2**32, 2**29, 2**29)
-    cases.append(("array_matmul_2d_f32", huge, (RuntimeError, "Invalid input: Matrix dimensions "
-                                               "exceed the 32-bit range of CBLAS"), 1))
-    if emulated:
-        cases.append(("array_matmul_2d_f32", huge, failed("matmul_f32")))
     return [("%s(%s)" % (c[0], ", ".join("P" if a == P else repr(a) for a in c[1])),
              lambda c=c: call(*c)) for c in cases]
 
