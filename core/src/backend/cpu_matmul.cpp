@@ -9,6 +9,7 @@
 #include "ops/matmul_kernel.hpp"
 #include "ops/matmul_rust_parallel.hpp"
 #include "platform/cblas.hpp"
+#include "util/saturating.hpp"
 
 namespace tessra::backend {
 
@@ -54,7 +55,7 @@ BackendStatus CpuBackend::matmul_f32(const float* a, const float* b, float* c, u
                                      uint64_t k, uint64_t n) const {
     if (a == nullptr || b == nullptr || c == nullptr) return invalid_input("Null pointer");
     LastDispatch& last = last_dispatch();
-    if (m * k * n <= kSmallKernelLimit) {
+    if (saturating_mul({m, k, n}) <= kSmallKernelLimit) {
         last.current_backend = 0;
         matmul_small_kernel(a, b, c, m, k, n);
         return success();

@@ -4,6 +4,7 @@
 
 #include "ops/matmul_rows.hpp"
 #include "scheduler/matmul_pool.hpp"
+#include "util/saturating.hpp"
 
 namespace tessra {
 
@@ -13,7 +14,7 @@ uint64_t matmul_rows_per_job(uint64_t m, uint64_t t) {
 
 void matmul_parallel(const float* a, const float* b, float* c, uint64_t m, uint64_t k, uint64_t n,
                      uint64_t threads) {
-    if (m < 32 || threads < 2 || m * k * n < 262'145) {
+    if (m < 32 || threads < 2 || saturating_mul({m, k, n}) < 262'145) {
         gemm_rows(a, b, c, m, k, n);
         return;
     }

@@ -34,6 +34,7 @@ std::string name_of(const char* kernel) {
 Result<float> reduction(const char* fn, const char* op, const char* kernel, uint64_t data,
                         uint64_t count, Result<float> on_empty) {
     if (Status s = check_addresses(fn, {data}); !s) return s.error();
+    if (Status s = check_bytes("count", {count, 4}); !s) return s.error();
     if (count == 0) return on_empty;
     return timed(op, "Metal", count, [&] { return reduce(kernel, data, count); });
 }
@@ -45,6 +46,7 @@ bool metal_is_available() { return metal::device() != nullptr; }
 Status metal_binary(const char* kernel, uint64_t a, uint64_t b, uint64_t result, uint64_t count) {
     const std::string op = name_of(kernel);
     if (Status s = check_addresses("metal_" + std::string(kernel), {a, b, result}); !s) return s;
+    if (Status s = check_bytes("count", {count, 4}); !s) return s;
     return timed(op, "Metal", count, [&] {
         return ran(metal::run_metal_binary_kernel(kernel, at<float>(a), at<float>(b),
                                                   at_mut<float>(result), count),
@@ -58,6 +60,7 @@ Result<float> metal_sum_f32(uint64_t data, uint64_t count) {
 
 Result<float> metal_mean_f32(uint64_t data, uint64_t count) {
     if (Status s = check_addresses("metal_mean_f32", {data}); !s) return s.error();
+    if (Status s = check_bytes("count", {count, 4}); !s) return s.error();
     if (count == 0) return value_error("Cannot compute mean of empty array");
     return timed("mean", "Metal", count, [&]() -> Result<float> {
         Result<float> s = reduce("sum_f32", data, count);
@@ -78,6 +81,7 @@ Result<float> metal_min_f32(uint64_t data, uint64_t count) {
 
 Status metal_matmul_f32(uint64_t a, uint64_t b, uint64_t c, uint64_t m, uint64_t k, uint64_t n) {
     if (Status s = check_addresses("metal_matmul_f32", {a, b, c}); !s) return s;
+    if (Status s = check_product_bytes("c", m, k, n); !s) return s;
     return timed("matmul", "Metal", m * k * n, [&] {
         return ran(metal::run_metal_matmul_kernel(at<float>(a), at<float>(b), at_mut<float>(c), m,
                                                   k, n),
@@ -87,6 +91,7 @@ Status metal_matmul_f32(uint64_t a, uint64_t b, uint64_t c, uint64_t m, uint64_t
 
 Status metal_transpose_f32(uint64_t in, uint64_t out, uint64_t m, uint64_t n) {
     if (Status s = check_addresses("metal_transpose_f32", {in, out}); !s) return s;
+    if (Status s = check_bytes("in (m x n)", {m, n, 4}); !s) return s;
     return timed("transpose", "Metal", m * n, [&] {
         const float* src = at<float>(in);
         float* dst = at_mut<float>(out);
