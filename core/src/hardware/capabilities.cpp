@@ -15,6 +15,7 @@
 #include "ops/metal.hpp"
 #include "platform/sysctl.hpp"
 #include "hardware/env_text.hpp"
+#include "util/utf8.hpp"
 
 extern char** environ;
 

@@ -9,8 +9,8 @@
 #include "dataframe/csv/number.hpp"
 #include "dataframe/csv/scan.hpp"
 #include "dataframe/csv/source.hpp"
-#include "dataframe/csv/utf8.hpp"
 #include "scheduler/pool.hpp"
+#include "util/utf8.hpp"
 
 namespace tessra::csv {
 
