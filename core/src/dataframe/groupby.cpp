@@ -14,6 +14,12 @@ namespace tessra {
 
 namespace {
 
+// Keys per piece of group numbering; each piece keeps its own hash table, so pieces stay few
+// (two per thread) and long enough that merging the tables costs little beside numbering.
+constexpr size_t kGroupChunk = size_t{1} << 18;
+// Rows from which the columns of a group aggregation are summed side by side (~40 us per column).
+constexpr size_t kColumnRowsMin = size_t{1} << 16;
+
 // Key -> group number, for the per-row pass: open addressing with the pair in one word keeps
 // a probe to one load, where a general map's lookup costs several times that per row.
 class KeyNumbers {
@@ -89,11 +95,11 @@ Groups group_keys(const uint32_t* keys, uint64_t n, Groups::Kind kind) {
     g.rows = n;
     g.codes = AlignedBuffer::uninit(n * sizeof(uint32_t));
     uint32_t* codes = g.codes.as<uint32_t>();
-    if (n <= pool::kGroupChunk) {
+    if (n <= kGroupChunk) {
         number_keys(keys, 0, n, codes, g.keys, g.counts);
         return g;
     }
-    const uint64_t chunk = pool::grain_for(n, 2, pool::kGroupChunk);
+    const uint64_t chunk = pool::grain_for(n, 2, kGroupChunk);
     const uint64_t chunks = (n + chunk - 1) / chunk;
     // Each chunk numbers its own keys; the chunks are then merged in order, so group numbers
     // still follow the first occurrence in the whole column.
@@ -189,7 +195,7 @@ Result<DataFrame> aggregate(const GroupBy& gb, bool mean) {
         }
         values[c] = std::move(out);
     };
-    pool::parallel_for(columns.size(), rows < pool::kColumnRowsMin ? columns.size() : 1,
+    pool::parallel_for(columns.size(), rows < kColumnRowsMin ? columns.size() : 1,
                        [&](size_t c0, size_t c1) {
                            for (size_t c = c0; c < c1; ++c) one_column(c);
                        });

@@ -31,23 +31,6 @@ inline constexpr size_t kPiecesPerThread = 16;
 inline constexpr size_t kRowChunk = size_t{1} << 16;
 // Floats per piece of contiguous copies (memcpy, ~0.1 ns per float).
 inline constexpr size_t kCopyChunk = size_t{1} << 18;
-// Keys per piece of group numbering; each piece keeps its own hash table, so pieces stay few
-// (two per thread) and long enough that merging the tables costs little beside numbering.
-inline constexpr size_t kGroupChunk = size_t{1} << 18;
-// Rows from which the columns of a group aggregation are summed side by side (~40 us per column).
-inline constexpr size_t kColumnRowsMin = size_t{1} << 16;
-// Bytes from which the columns of a frame are copied side by side (4 MiB: ~0.5 ms of copying).
-inline constexpr size_t kFrameCopyMin = size_t{1} << 22;
-// CSV text per parse task (512 KiB, ~0.5 ms). Tasks guess where their records start and a wrong
-// guess costs a serial re-read, so there are four per thread: enough to even out, few guesses.
-inline constexpr size_t kCsvChunkMin = size_t{512} << 10;
-// File reads from which the bytes are read by several threads (8 MiB), in pieces of 1 MiB: a
-// 16 MiB text window then keeps every thread busy, each piece ~100 us from the page cache.
-inline constexpr size_t kParallelReadMin = size_t{8} << 20;
-inline constexpr size_t kReadPiece = size_t{1} << 20;
-// Floats from which parsed CSV columns are put together in parallel, and floats per piece.
-inline constexpr size_t kCsvCopyMin = size_t{1} << 18;
-inline constexpr size_t kCsvCopyChunk = size_t{1} << 15;
 
 // ---- Loops ------------------------------------------------------------------------------------
 
