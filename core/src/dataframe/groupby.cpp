@@ -169,10 +169,7 @@ Result<DataFrame> aggregate(const GroupBy& gb, bool mean) {
         CoreArray out = uninit({g});
         float* dst = out.f32();
         if (key == gb.by) {
-            for (uint64_t r = 0; r < g; ++r) {
-                const uint32_t k = groups.keys[order[r]];
-                dst[r] = int_keys ? static_cast<float>(static_cast<int32_t>(k)) : std::bit_cast<float>(k);
-            }
+            for (uint64_t r = 0; r < g; ++r) dst[r] = key_value(groups.keys[order[r]], int_keys);
         } else if (!is_table_numeric(src.dtype)) {
             std::fill(dst, dst + g, 0.0f);
         } else if (src.element_count() < rows) {
