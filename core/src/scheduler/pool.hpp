@@ -47,28 +47,39 @@ void settle();
 void run_tasks(size_t count, void (*call)(const void*, size_t), const void* context);
 }  // namespace detail
 
-// Runs body(begin, end) over [0, n) cut into consecutive pieces of `grain` items (the last one
-// shorter), piece c starting at c * grain: on the pool when there are two or more pieces, on
-// the calling thread when there is one.
+// The number of pieces of `grain` items (0 counting as 1) that [0, n) is cut into.
+inline size_t piece_count(size_t n, size_t grain) {
+    if (grain == 0) grain = 1;
+    return n / grain + (n % grain != 0);
+}
+
+// Runs body(c, begin, end) over [0, n) cut into consecutive pieces of `grain` items (the last
+// one shorter), piece c starting at c * grain: on the pool when there are two or more pieces,
+// on the calling thread when there is one. The piece number indexes per-piece results.
 template <class F>
-void parallel_for(size_t n, size_t grain, F&& body) {
+void parallel_for_pieces(size_t n, size_t grain, F&& body) {
     detail::settle();
     if (n == 0) return;
     if (grain == 0) grain = 1;
     if (n <= grain) {
-        body(size_t{0}, n);
+        body(size_t{0}, size_t{0}, n);
         return;
     }
     struct Context {
         std::remove_reference_t<F>* body;
         size_t n, grain;
     } context{&body, n, grain};
-    const size_t pieces = n / grain + (n % grain != 0);
-    detail::run_tasks(pieces, [](const void* p, size_t c) {
+    detail::run_tasks(piece_count(n, grain), [](const void* p, size_t c) {
         const auto& ctx = *static_cast<const Context*>(p);
         const size_t begin = c * ctx.grain;
-        (*ctx.body)(begin, begin + (ctx.n - begin < ctx.grain ? ctx.n - begin : ctx.grain));
+        (*ctx.body)(c, begin, begin + (ctx.n - begin < ctx.grain ? ctx.n - begin : ctx.grain));
     }, &context);
+}
+
+// As parallel_for_pieces, with body(begin, end).
+template <class F>
+void parallel_for(size_t n, size_t grain, F&& body) {
+    parallel_for_pieces(n, grain, [&body](size_t, size_t begin, size_t end) { body(begin, end); });
 }
 
 // Runs task(i) for each i in [0, count), one index per piece.
