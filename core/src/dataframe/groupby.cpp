@@ -45,7 +45,8 @@ private:
     }
 
     static constexpr int kStartBits = 10;
-    std::vector<KeySlot> slots_ = std::vector<KeySlot>(size_t{1} << kStartBits, KeySlot{0, KeySlot::kFree});
+    std::vector<KeySlot> slots_ =
+        std::vector<KeySlot>(size_t{1} << kStartBits, KeySlot{0, KeySlot::kFree});
     KeyTable table_{slots_.data(), kStartBits};
     uint64_t size_ = 0;
 };
@@ -101,7 +102,8 @@ Groups group_keys(const uint32_t* keys, uint64_t n, Groups::Kind kind) {
         renumber[c].resize(distinct[c].size());
         for (size_t j = 0; j < distinct[c].size(); ++j) {
             bool fresh;
-            const uint32_t global = number.find_or_add(distinct[c][j], static_cast<uint32_t>(g.keys.size()), fresh);
+            const uint32_t global =
+                number.find_or_add(distinct[c][j], static_cast<uint32_t>(g.keys.size()), fresh);
             if (fresh) {
                 g.keys.push_back(distinct[c][j]);
                 g.counts.push_back(0);

@@ -48,7 +48,9 @@ uint64_t row_grain(uint64_t n, uint64_t min_rows) { return pool::grain_for(n, 4,
 // partition stays within a cache-sized part of the index. A partition is the hash's top bits.
 struct Partitioning {
     explicit Partitioning(int bits) : bits(bits) {}
-    size_t of(uint32_t key) const { return static_cast<size_t>((key_hash(key) >> 32) >> (32 - bits)); }
+    size_t of(uint32_t key) const {
+        return static_cast<size_t>((key_hash(key) >> 32) >> (32 - bits));
+    }
     size_t count() const { return size_t{1} << bits; }
 
     int bits;
@@ -132,12 +134,14 @@ public:
 private:
     struct Part {
         uint64_t begin = 0;           // where the partition's rows start in rows_
-        KeyTable table;               // key -> group, numbered in first-row order (or row, if direct)
+        KeyTable table;               // key -> group, numbered in first-row order, or row
         bool direct = false;          // the table holds rows, not groups (all keys distinct)
         std::vector<uint64_t> start;  // with repeated keys only: where each group starts, then the end
     };
     // Load at most one half.
-    static int table_bits(uint64_t rows) { return std::max(1, static_cast<int>(std::bit_width(rows)) + 1); }
+    static int table_bits(uint64_t rows) {
+        return std::max(1, static_cast<int>(std::bit_width(rows)) + 1);
+    }
 
     Partitioning part_;
     std::vector<Part> parts_;
@@ -162,8 +166,9 @@ KeyIndex::KeyIndex(const uint32_t* keys, uint64_t n, const Partitioning& part, S
     KeySlot* next = scratch.take<KeySlot>(slots);
     for (size_t p = 0; p < parts_.size(); ++p) {
         // The partition took the hash's top bits; the home slot takes the ones below them.
+        const int bits = table_bits(by_part.begin[p + 1] - by_part.begin[p]);
         parts_[p].begin = by_part.begin[p];
-        parts_[p].table = KeyTable(next, table_bits(by_part.begin[p + 1] - by_part.begin[p]), part.bits);
+        parts_[p].table = KeyTable(next, bits, part.bits);
         next += parts_[p].table.size();
     }
     pool::parallel_tasks(parts_.size(), [&](size_t p) {
@@ -181,7 +186,8 @@ KeyIndex::KeyIndex(const uint32_t* keys, uint64_t n, const Partitioning& part, S
         if (groups == e - b) {
             if (n >= KeySlot::kFree) return;
             for (KeySlot& slot : table)
-                if (slot.value != KeySlot::kFree) slot.value = static_cast<uint32_t>(rows_[b + slot.value]);
+                if (slot.value != KeySlot::kFree)
+                    slot.value = static_cast<uint32_t>(rows_[b + slot.value]);
             part.direct = true;
             return;
         }
@@ -192,7 +198,8 @@ KeyIndex::KeyIndex(const uint32_t* keys, uint64_t n, const Partitioning& part, S
         for (uint32_t g = 0; g < groups; ++g) start[g + 1] += start[g];
         const std::vector<uint64_t> src(rows_ + b, rows_ + e);
         std::vector<uint64_t> next(start.begin(), start.end() - 1);
-        for (uint64_t j = b; j < e; ++j) rows_[next[table.probe(part_keys[j]).value]++] = src[j - b];
+        for (uint64_t j = b; j < e; ++j)
+            rows_[next[table.probe(part_keys[j]).value]++] = src[j - b];
     });
 }
 
@@ -210,7 +217,8 @@ uint64_t output_rows(uint64_t m, bool keep_unmatched) {
 // About 8K right rows per partition keep a partition's table and rows in cache.
 Partitioning partitioning_for(uint64_t n, uint64_t right_n) {
     const uint64_t larger = std::max(n, right_n);
-    return Partitioning(larger < (1 << 14) ? 0 : std::bit_width(std::min<uint64_t>(larger >> 13, 1024)) - 1);
+    if (larger < (1 << 14)) return Partitioning(0);
+    return Partitioning(std::bit_width(std::min<uint64_t>(larger >> 13, 1024)) - 1);
 }
 
 // The match of each left row, found partition by partition.
