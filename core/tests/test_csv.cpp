@@ -15,7 +15,7 @@
 #include "csv_files.hpp"
 #include "dataframe/csv/reader.hpp"
 #include "dataframe/csv/number.hpp"
-#include "dataframe/csv/utf8.hpp"
+#include "util/utf8.hpp"
 
 using namespace tessra;
 using tessra::csv_test::read_text;
@@ -295,7 +295,7 @@ class Utf8 : public ::testing::TestWithParam<Utf8Case> {};
 
 TEST_P(Utf8, ValidPrefix) {
     const std::string& b = GetParam().bytes;
-    EXPECT_EQ(csv::utf8_valid_up_to(reinterpret_cast<const unsigned char*>(b.data()), b.size()),
+    EXPECT_EQ(utf8_valid_up_to(reinterpret_cast<const unsigned char*>(b.data()), b.size()),
               GetParam().valid_up_to);
 }
 

@@ -61,6 +61,8 @@ DataFrame clone_frame(const DataFrame& df) {
     // wide columns would otherwise leave most cores idle, and the first touch of a fresh
     // page (the kernel's zero-fill) is spread over the threads with the copy.
     constexpr uint64_t kPiece = pool::kCopyChunk * sizeof(float);
+    // Bytes from which the pieces are copied side by side (4 MiB: ~0.5 ms of copying).
+    constexpr uint64_t kFrameCopyMin = uint64_t{1} << 22;
     struct Piece {
         std::byte* dst;
         const std::byte* src;
@@ -83,7 +85,7 @@ DataFrame clone_frame(const DataFrame& df) {
     }
     uint64_t bytes = 0;
     for (const Piece& piece : pieces) bytes += piece.bytes;
-    pool::parallel_for(pieces.size(), bytes < pool::kFrameCopyMin ? pieces.size() : 1, [&](size_t b, size_t e) {
+    pool::parallel_for(pieces.size(), bytes < kFrameCopyMin ? pieces.size() : 1, [&](size_t b, size_t e) {
         for (size_t i = b; i < e; ++i) std::memcpy(pieces[i].dst, pieces[i].src, pieces[i].bytes);
     });
     return out;

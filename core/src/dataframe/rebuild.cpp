@@ -1,20 +1,20 @@
 #include "dataframe/rebuild.hpp"
 
-#include <bit>
 #include <cstring>
 
+#include "dataframe/missing.hpp"
 #include "scheduler/pool.hpp"
 
 namespace tessra {
 
 namespace {
 
-// Values at listed positions, kMissing giving the quiet NaN; the check stays out of the
+// Values at listed positions, kMissing giving the missing value; the check stays out of the
 // loops that never meet it.
 template <class T>
 void gather_listed(float* dst, const T* s, const Rows& rows) {
     const uint64_t* p = rows.positions.data();
-    const float nan = std::bit_cast<float>(0x7FC00000u);
+    const float nan = missing_value();
     pool::parallel_for(rows.size(), pool::kRowChunk, [&](size_t b, size_t e) {
         if (rows.missing)
             for (size_t i = b; i < e; ++i)
