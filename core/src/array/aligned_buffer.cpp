@@ -92,21 +92,23 @@ void map_free(std::byte* p, uint64_t size) {
 }
 }  // namespace
 
-AlignedBuffer AlignedBuffer::allocate(uint64_t size, bool zero) {
+AlignedBuffer AlignedBuffer::allocate(uint64_t size, bool zero, uint64_t map_from) {
     if (size == 0) return {};
     if (size > kMaxSize) panic("Invalid layout for aligned allocation");
-    if (size >= kMmapThreshold) return {size, map_allocate(size, zero)};
-    return {size, heap_allocate(size, zero)};
+    if (size >= map_from) return {size, map_allocate(size, zero), true};
+    return {size, heap_allocate(size, zero), false};
 }
 
-AlignedBuffer AlignedBuffer::zeroed(uint64_t size) { return allocate(size, true); }
-AlignedBuffer AlignedBuffer::uninit(uint64_t size) { return allocate(size, false); }
+AlignedBuffer AlignedBuffer::zeroed(uint64_t size) { return allocate(size, true, kMmapThreshold); }
+AlignedBuffer AlignedBuffer::uninit(uint64_t size) { return allocate(size, false, kMmapThreshold); }
+AlignedBuffer AlignedBuffer::reused(uint64_t size) { return allocate(size, false, kMapUnit); }
 
 AlignedBuffer& AlignedBuffer::operator=(AlignedBuffer&& o) noexcept {
     if (this != &o) {
         release();
         size_ = o.size_;
         ptr_ = o.ptr_;
+        mapped_ = o.mapped_;
         o.size_ = 0;
         o.ptr_ = nullptr;
     }
@@ -115,7 +117,7 @@ AlignedBuffer& AlignedBuffer::operator=(AlignedBuffer&& o) noexcept {
 
 void AlignedBuffer::release() noexcept {
     if (ptr_ == nullptr || size_ == 0) return;
-    if (size_ >= kMmapThreshold)
+    if (mapped_)
         map_free(ptr_, size_);
     else
         heap_free(ptr_);
