@@ -96,7 +96,7 @@ void fill_values(const CoreArray& src, const Rows& rows, float* dst) {
             gather_listed(dst, src.data.as<int32_t>(), rows.list().data(), k, rows.missing);
     } else if (src.dtype == DType::Float32) {
         const float* s = src.f32() + rows.begin;
-        pool::parallel_for(k, pool::kCopyChunk, [&](size_t b, size_t e) {
+        pool::parallel_for(k, kGatherPiece, [&](size_t b, size_t e) {
             std::memcpy(dst + b, s + b, (e - b) * sizeof(float));
         });
     } else {
