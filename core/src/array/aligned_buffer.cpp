@@ -12,8 +12,9 @@ namespace tessra {
 
 namespace {
 // Buffers up to this size come from the C heap, which recycles freed blocks (no page faults
-// on every call). Larger ones come straight from the kernel: pages arrive zeroed, so a big
-// zero-filled array costs no memset, and huge pages cut the first-touch faults.
+// on every call), though blocks of a few MiB it may hand back to the kernel as they are freed.
+// Larger ones come straight from the kernel: pages arrive zeroed, so a big zero-filled array
+// costs no memset, and huge pages cut the first-touch faults.
 constexpr uint64_t kMmapThreshold = uint64_t{32} << 20;
 
 // Heap blocks are over-allocated by one alignment unit; the block's own address is kept in

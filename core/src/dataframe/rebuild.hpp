@@ -48,7 +48,8 @@ struct Rows {
 // before anything is sized: the values' first, then the labels'.
 Status check_values(const std::string& key, const CoreArray& src, uint64_t k, uint64_t bound);
 Status check_rebuild(const std::string& key, const Series& src, uint64_t k, uint64_t bound);
-// The first such error among the frame's columns.
+// The first such error among the frame's columns. A frame operation checks this before it sizes
+// anything by the row count, which the frame only claims.
 Status check_frame_rebuild(const DataFrame& df, uint64_t k, uint64_t bound);
 
 // The rebuilt values as a one-dimensional Float32 array of shape [rows.size()]. A Float32 or

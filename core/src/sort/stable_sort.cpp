@@ -56,7 +56,7 @@ void for_each_in_order(uint64_t n, KeyAt key_at, Emit emit, bool pooled = false)
         for (uint64_t i = 0; i < n; ++i) emit(i, uint64_t{pos[i]});
         return;
     }
-    if (n > UINT32_MAX) {
+    if (n > kPackedOrderMax) {
         // Positions no longer fit beside the key in one word.
         std::vector<uint64_t> pos(n);
         std::iota(pos.begin(), pos.end(), uint64_t{0});
@@ -74,7 +74,6 @@ void for_each_in_order(uint64_t n, KeyAt key_at, Emit emit, bool pooled = false)
     }
     for (uint64_t i = 0; i < n; ++i) emit(i, order.position(i));
 }
-
 
 }  // namespace
 
