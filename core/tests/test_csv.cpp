@@ -131,6 +131,9 @@ std::vector<FailureCase> failure_cases() {
          rec + "1 (line: 2, byte: 7): found record with 1" + of2},
         {"quoted_line_feeds_count", "a,b\n\"x\ny\",1\n2\n",
          rec + "2 (line: 4, byte: 12): found record with 1" + of2},
+        // Line feeds 16 bytes apart fall in one lane of the vector count, past its byte's range.
+        {"line_feeds_in_one_lane", "a,b\n" + repeat("1234567,1234567\n", 300) + "1\n",
+         rec + "301 (line: 302, byte: 4804): found record with 1" + of2},
         {"single_field_header", "a\n1\n1,2\n",
          rec + "2 (line: 3, byte: 4): found record with 2 fields, but the previous record has 1 "
                "fields"},
