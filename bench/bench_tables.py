@@ -16,11 +16,11 @@ def _series(name, values):
     return Series(name, a)
 
 
-def _frames(n, seed):
-    """The same data as a tessra frame and a pandas frame: a key with 1,000 distinct values and
-    four value columns."""
+def _frames(n, seed, make_key=lambda rng, n: rng.integers(0, 1000, n)):
+    """The same data as a tessra frame and a pandas frame: a key made by make_key(rng, n) (by
+    default 1,000 distinct values) and four value columns uniform in [0, 1)."""
     rng = np.random.default_rng(seed)
-    cols = {"key": rng.integers(0, 1000, n).astype(np.float32)}
+    cols = {"key": np.asarray(make_key(rng, n), np.float32)}
     for i in range(4):
         cols[f"v{i}"] = rng.random(n, dtype=np.float32)
     df = DataFrame()
@@ -109,7 +109,17 @@ def run():
     compare_peers("filter_eq 10M x 5", lambda: df.filter_eq("key", 7.0), peers)
     del df, pdf, peers
 
-    df, pdf = _frames(1_000_000, 2)
-    peers = _peers(pdf, lambda: pdf.sort_values("v0", kind="stable"),
-                   lambda d: d.sort("v0", maintain_order=True), "SELECT * FROM t ORDER BY v0")
-    compare_peers("sort_values 1M x 5", lambda: df.sort_values("v0", True), peers)
+    sort_keys = {
+        "uniform [0, 1)": (lambda rng, n: rng.random(n, dtype=np.float32), True),
+        "uniform [0, 1000)": (lambda rng, n: rng.uniform(0, 1000, n), True),
+        "integers 0-999 descending": (lambda rng, n: rng.integers(0, 1000, n), False),
+        "already sorted": (lambda rng, n: np.arange(n), True),
+    }
+    # Descending, the peers keep equal keys in source order where tessra reverses them; the
+    # work is the same.
+    for kind, (make_key, ascending) in sort_keys.items():
+        df, pdf = _frames(1_000_000, 2, make_key)
+        peers = _peers(pdf, lambda: pdf.sort_values("key", ascending=ascending, kind="stable"),
+                       lambda d: d.sort("key", descending=not ascending, maintain_order=True),
+                       f"SELECT * FROM t ORDER BY key {'ASC' if ascending else 'DESC'}")
+        compare_peers(f"sort_values 1M x 5, {kind}", lambda: df.sort_values("key", ascending), peers)

@@ -30,8 +30,8 @@ Args::Args(const char* fname, std::initializer_list<Param> params, PyObject* con
 
 Args::Args(const char* fname, std::span<const Param> params, PyObject* const* args,
            Py_ssize_t nargs, PyObject* kwnames)
-    : fname_(fname), params_(params.begin(), params.end()) {
-    if (params_.size() > std::size(values_)) panic("too many parameters for the argument parser");
+    : fname_(fname) {
+    take_params(params);
     bind(args, nargs);
     if (kwnames != nullptr) {
         Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
@@ -43,8 +43,8 @@ Args::Args(const char* fname, std::span<const Param> params, PyObject* const* ar
 
 Args::Args(const char* fname, std::initializer_list<Param> params, PyObject* args,
            PyObject* kwargs)
-    : fname_(fname), params_(params) {
-    if (params_.size() > std::size(values_)) panic("too many parameters for the argument parser");
+    : fname_(fname) {
+    take_params(std::span<const Param>(params.begin(), params.size()));
     bind(&PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args));
     if (kwargs != nullptr) {
         Py_ssize_t pos = 0;
@@ -54,15 +54,21 @@ Args::Args(const char* fname, std::initializer_list<Param> params, PyObject* arg
     finish();
 }
 
+void Args::take_params(std::span<const Param> params) {
+    if (params.size() > kMaxParams) panic("too many parameters for the argument parser");
+    std::copy(params.begin(), params.end(), params_);
+    count_ = params.size();
+}
+
 void Args::bind(PyObject* const* args, Py_ssize_t nargs) {
     const size_t n = static_cast<size_t>(nargs);
-    if (n > params_.size()) {
+    if (n > count_) {
         size_t required = 0;
-        for (const Param& p : params_) required += !p.optional;
-        std::string takes = required == params_.size()
-                                ? plural(params_.size(), "positional argument")
+        for (size_t i = 0; i < count_; ++i) required += !params_[i].optional;
+        std::string takes = required == count_
+                                ? plural(count_, "positional argument")
                                 : "from " + std::to_string(required) + " to " +
-                                      plural(params_.size(), "positional argument");
+                                      plural(count_, "positional argument");
         raise_type_error(std::string(fname_) + "() takes " + takes + " but " + std::to_string(n) +
                          (n == 1 ? " was" : " were") + " given");
     }
@@ -75,7 +81,7 @@ void Args::bind_keyword(PyObject* key, PyObject* value) {
     Py_ssize_t len = 0;
     const char* name = PyUnicode_AsUTF8AndSize(key, &len);
     if (name == nullptr) PyErr_Clear();  // not encodable, so it names no parameter
-    for (size_t i = 0; name != nullptr && i < params_.size(); ++i) {
+    for (size_t i = 0; name != nullptr && i < count_; ++i) {
         if (std::string_view(params_[i].name) != std::string_view(name, static_cast<size_t>(len)))
             continue;
         if (values_[i] != nullptr) {
@@ -91,7 +97,7 @@ void Args::bind_keyword(PyObject* key, PyObject* value) {
 
 void Args::finish() {
     std::vector<const char*> missing;
-    for (size_t i = 0; i < params_.size(); ++i)
+    for (size_t i = 0; i < count_; ++i)
         if (values_[i] == nullptr && !params_[i].optional) missing.push_back(params_[i].name);
     if (missing.empty()) return;
     std::string names;

@@ -61,13 +61,17 @@ public:
     }
 
 private:
+    static constexpr size_t kMaxParams = 10;
+
+    void take_params(std::span<const Param> params);
     void bind(PyObject* const* args, Py_ssize_t nargs);
     void bind_keyword(PyObject* key, PyObject* value);
     void finish();
 
     const char* fname_;
-    std::vector<Param> params_;
-    PyObject* values_[10] = {};
+    size_t count_ = 0;  // parameters in use
+    Param params_[kMaxParams];
+    PyObject* values_[kMaxParams] = {};
 };
 
 // ---- converters -------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // The module definition and its exec step.
 #include "module.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -8,6 +9,7 @@
 #include "enums.hpp"
 #include "ref.hpp"
 #include "table_objects.hpp"
+#include "util/panic.hpp"
 
 namespace tessra::py {
 
@@ -39,6 +41,11 @@ MethodTable& functions() {
         add_profiler_functions(all);
         add_raw_address_functions(all);
         add_metal_functions(all);
+        for (const PyMethodDef& def : all) {
+            const auto same = [&](const char* name) { return std::strcmp(name, def.ml_name) == 0; };
+            if (std::ranges::none_of(kFunctionOrder, same))
+                panic(std::string("Module function ") + def.ml_name + " has no place in the order");
+        }
         MethodTable ordered;
         for (const char* name : kFunctionOrder)
             for (const PyMethodDef& def : all)

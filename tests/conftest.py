@@ -3,6 +3,7 @@ comparisons, small frames, and fresh interpreters."""
 
 import ctypes
 import ctypes.util
+import json
 import os
 import re
 import stat
@@ -32,10 +33,9 @@ def f32(x):
 
 
 def run_python(code, env=None):
-    """Runs code in a fresh interpreter (for once-per-process and environment behaviour).
-    An env value of None removes that variable."""
-    full_env = dict(os.environ)
-    full_env["PYTHONPATH"] = PACKAGE_ROOT
+    """Runs code in a fresh interpreter (for once-per-process and environment behaviour), which
+    can import these helpers too. An env value of None removes that variable."""
+    full_env = dict(os.environ, PYTHONPATH=PACKAGE_ROOT + os.pathsep + os.path.dirname(__file__))
     for name, value in (env or {}).items():
         if value is None:
             full_env.pop(name, None)
@@ -43,6 +43,14 @@ def run_python(code, env=None):
             full_env[name] = value
     return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                           env=full_env, timeout=120)
+
+
+def child(code, env=None, stderr=""):
+    """What code, run as run_python runs it, prints; it must succeed with `stderr` as its whole
+    standard error (None: anything)."""
+    r = run_python(code, env)
+    assert r.returncode == 0 and stderr in (None, r.stderr), r.stderr
+    return r.stdout
 
 
 def fake_sysctl(tmp_path, script):
@@ -65,13 +73,11 @@ F32 = np.float32
 _libm = ctypes.CDLL(ctypes.util.find_library("m"))
 
 
-# DType objects are unhashable: index by their integer value.
-NP_TYPES = [np.float32, np.float64, np.int32, np.int64, np.bool_]
-
-
 def to_tessra(values, dtype=DType.Float32):
     """A CoreArray of `dtype` and of the values' own shape, written through its data pointer."""
-    src = np.ascontiguousarray(values, dtype=NP_TYPES[int(dtype)])
+    # DType objects are unhashable: index by their integer value.
+    np_type = [np.float32, np.float64, np.int32, np.int64, np.bool_][int(dtype)]
+    src = np.ascontiguousarray(values, dtype=np_type)
     out = CoreArray.zeros(list(src.shape), dtype)
     if src.nbytes:
         ctypes.memmove(out.data_ptr, src.ctypes.data, src.nbytes)
@@ -174,15 +180,6 @@ def col(df, key):
     return df.get_column(key).data.to_list()
 
 
-def f32_matrix(array):
-    """A tessra CoreArray holding a 2-D numpy array's values as float32."""
-    from tessra import CoreArray
-    import numpy as np
-    a = np.asarray(array, dtype=np.float32)
-    return CoreArray(a.ravel().tolist(), list(a.shape))
-
-
-
 # ---- caller-owned buffers and the profiler's records ------------------------------------------
 
 def ptr(array, index=0):
@@ -192,8 +189,6 @@ def ptr(array, index=0):
 
 def recorded_operations():
     """{operation: (count, primary_backend)} of the stored profile records."""
-    import json
-    import tessra
     ops = json.loads(tessra.get_profile_report())["operations"]
     return {name: (o["count"], o["primary_backend"]) for name, o in ops.items()}
 
@@ -201,7 +196,6 @@ def recorded_operations():
 @pytest.fixture
 def profiling():
     """Profiling on with no stored records; off and cleared afterwards."""
-    import tessra
     tessra.clear_profile()
     tessra.enable_profiling()
     yield

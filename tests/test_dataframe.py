@@ -5,7 +5,7 @@ import pytest
 
 from tessra import CoreArray, DataFrame, DType, Series
 
-from conftest import bits_of, col, f32, f32_bits, frame, raises, to_tessra
+from conftest import bits_of, col, f32, f32_bits, frame, raises, to_numpy, to_tessra
 
 
 def test_new_frame_and_insert():
@@ -208,6 +208,52 @@ def test_sort_values_places_nan_without_failing():
     got = col(frame(k=keys).sort_values("k", True), "k")
     assert got[:30] == sorted(k for k in keys if not math.isnan(k))
     assert all(math.isnan(k) for k in got[30:])
+
+
+# Keys already in order skip the sort; one pair out of place anywhere must not. The rows span
+# the check's serial head (4096 pairs) and two of its parallel pieces (65536 pairs).
+N_PRESORTED = 4096 + 65536 + 1000
+
+
+def presorted_keys(kind):
+    """Keys in ascending order: "ties" has a run of equal keys, -0.0/0.0 and NaNs at the top."""
+    if kind == "equal":
+        return np.where(np.arange(N_PRESORTED) % 2, 0.0, -0.0).astype(np.float32)
+    if kind == "int":
+        return np.arange(N_PRESORTED, dtype=np.int32) // 2
+    keys = np.arange(N_PRESORTED, dtype=np.float32) - 5000
+    if kind == "ties":
+        keys[5050:5150] = keys[5050]  # across a piece edge when reversed
+        keys[4999:5002] = [-0.0, 0.0, -0.0]
+        keys[-3:] = np.array([0x7FC00000, 0xFFC00000, 0x7F800001], np.uint32).view(np.float32)
+    return keys
+
+
+@pytest.mark.parametrize("ascending, kind, swap", [
+    (True, "ties", None), (True, "ties", 0), (True, "ties", 4095), (True, "ties", 4096),
+    (True, "ties", 69631), (True, "ties", N_PRESORTED // 2), (True, "ties", N_PRESORTED - 4),
+    (False, "ties", None), (False, "ties", 2), (False, "ties", N_PRESORTED // 2),
+    (False, "ties", N_PRESORTED - 2), (False, "strict", None),
+    (True, "equal", None), (False, "equal", None), (True, "int", None), (False, "int", None),
+])
+def test_sort_values_of_keys_in_order_matches_the_full_sort(ascending, kind, swap):
+    keys = presorted_keys(kind)
+    if not ascending:
+        keys = keys[::-1].copy()
+    if swap is not None:
+        keys[[swap, swap + 1]] = keys[[swap + 1, swap]]
+    dtype = DType.Int32 if kind == "int" else DType.Float32
+    df = frame(k=(keys, dtype), v=(np.arange(N_PRESORTED), DType.Int32))
+    # The stable ascending order (NaN last, -0.0 equal to 0.0); descending is its exact reverse.
+    nan = np.isnan(keys)
+    order = np.lexsort((np.where(nan, 0, keys), nan))
+    order = order if ascending else order[::-1]
+    out = df.sort_values("k", ascending)
+    v = out.get_column("v")
+    assert np.array_equal(to_numpy(v.data), order)
+    assert v.index == [str(i) for i in order]
+    assert np.array_equal(to_numpy(out.get_column("k").data).view(np.uint32),
+                          keys[order].astype(np.float32).view(np.uint32))
 
 
 def test_properties():

@@ -1,12 +1,10 @@
-import re
-
 import numpy as np
 import pytest
 
 from tessra import CoreArray, DType
 
-from conftest import (F32, SPECIALS, assert_same, f32, int_view, libm, random_values, to_numpy,
-                      to_tessra)
+from conftest import (F32, SPECIALS, assert_same, f32, int_view, libm, random_values, raises,
+                      to_numpy, to_tessra)
 
 NAN, INF = float("nan"), float("inf")
 
@@ -112,33 +110,32 @@ def test_shapes_results_and_operands():
     assert CoreArray([], [0]).clip(0, 1).shape == [0]
 
 
+I32 = CoreArray.zeros([2], DType.Int32)
+
+
 @pytest.mark.parametrize("name", sorted(REFERENCE))
 @pytest.mark.parametrize("left, right", [(DType.Float64, None), (None, DType.Int32),
                                           (DType.Bool, DType.Bool)])
 def test_non_float32_operand_names_the_operation(name, left, right):
-    with pytest.raises(TypeError, match=f"^{WORD[name]} currently only supports Float32$"):
+    with raises(TypeError, f"{WORD[name]} currently only supports Float32"):
         getattr(CoreArray.zeros([2], left), name)(CoreArray.zeros([2], right))
 
 
-@pytest.mark.parametrize("name, left, right, text", [
-    ("add", [2, 3], [3, 2], "Shape mismatch for add: [2, 3] vs [3, 2]"),
-    ("add", [2], [], "Shape mismatch for add: [2] vs []"),
-    ("mod_op", [6], [1, 6], "Shape mismatch for mod: [6] vs [1, 6]"),
-    ("right_shift", [0, 3], [0], "Shape mismatch for right_shift: [0, 3] vs [0]"),
-])
-def test_shapes_must_be_identical(name, left, right, text):
-    with pytest.raises(ValueError, match=f"^{re.escape(text)}$"):
-        getattr(CoreArray.zeros(left), name)(CoreArray.zeros(right))
-
-
 # Arguments are converted first, then the element type is checked, then the shapes.
-@pytest.mark.parametrize("call, text", [
-    (lambda i: i.mod_op(CoreArray.zeros([3])), "mod currently only supports Float32"),
-    (lambda i: i.clip("low", "high"), "argument 'min_val': must be real number, not str"),
-    (lambda i: i.clip(0.0, "high"), "argument 'max_val': must be real number, not str"),
-    (lambda i: i.clip(0.0, 1.0), "clip currently only supports Float32"),
-    (lambda i: i.pow(2.0), "pow currently only supports Float32"),
+@pytest.mark.parametrize("call, exc, text", [
+    (lambda: CoreArray.zeros([2, 3]).add(CoreArray.zeros([3, 2])), ValueError,
+     "Shape mismatch for add: [2, 3] vs [3, 2]"),
+    (lambda: CoreArray.zeros([2]).add(CoreArray.zeros([])), ValueError, "Shape mismatch for add: [2] vs []"),
+    (lambda: CoreArray.zeros([6]).mod_op(CoreArray.zeros([1, 6])), ValueError,
+     "Shape mismatch for mod: [6] vs [1, 6]"),
+    (lambda: CoreArray.zeros([0, 3]).right_shift(CoreArray.zeros([0])), ValueError,
+     "Shape mismatch for right_shift: [0, 3] vs [0]"),
+    (lambda: I32.mod_op(CoreArray.zeros([3])), TypeError, "mod currently only supports Float32"),
+    (lambda: I32.clip("low", "high"), TypeError, "argument 'min_val': must be real number, not str"),
+    (lambda: I32.clip(0.0, "high"), TypeError, "argument 'max_val': must be real number, not str"),
+    (lambda: I32.clip(0.0, 1.0), TypeError, "clip currently only supports Float32"),
+    (lambda: I32.pow(2.0), TypeError, "pow currently only supports Float32"),
 ])
-def test_check_order(call, text):
-    with pytest.raises(TypeError, match=f"^{re.escape(text)}$"):
-        call(CoreArray.zeros([2], DType.Int32))
+def test_errors_in_order(call, exc, text):
+    with raises(exc, text):
+        call()

@@ -5,7 +5,7 @@ import pytest
 
 from tessra import CoreArray, DType
 
-from conftest import (F32, SPECIALS, assert_same, int_view, libm, random_values, to_numpy,
+from conftest import (F32, SPECIALS, assert_same, int_view, libm, random_values, raises, to_numpy,
                       to_tessra, ulp_distance)
 
 NAN, INF = float("nan"), float("inf")
@@ -127,7 +127,7 @@ def test_exact_bits(name, given, expected):
 
 
 @pytest.mark.parametrize("name", sorted(REFERENCE))
-def test_shapes_results_and_receiver(name):
+def test_shapes_results_receiver_and_other_types(name):
     values = [0.5, -2.0, 3.0, 7.5, -0.0, 1.0]
     a = CoreArray(values, [2, 3])
     r = getattr(a, name)()
@@ -137,13 +137,9 @@ def test_shapes_results_and_receiver(name):
     r = getattr(CoreArray([], [0, 3]), name)()
     assert (r.shape, r.strides, r.data_ptr, r.nbytes) == ([0, 3], [12, 4], 0, 0)
     r = getattr(CoreArray([0.25], []), name)()
-    assert r.shape == [] and r.strides == []
+    assert (r.shape, r.strides) == ([], [])
     with np.errstate(invalid="ignore"):
         assert_same(r.to_list(), REFERENCE[name](np.array([0.25], F32)))
-
-
-@pytest.mark.parametrize("name", sorted(REFERENCE))
-@pytest.mark.parametrize("dtype", [DType.Float64, DType.Int32, DType.Int64, DType.Bool])
-def test_non_float32_receiver_names_the_operation(name, dtype):
-    with pytest.raises(TypeError, match=f"^{WORD[name]} currently only supports Float32$"):
-        getattr(CoreArray.zeros([3], dtype), name)()
+    for dtype in [DType.Float64, DType.Int32, DType.Int64, DType.Bool]:
+        with raises(TypeError, f"{WORD[name]} currently only supports Float32"):
+            getattr(CoreArray.zeros([3], dtype), name)()

@@ -3,26 +3,19 @@ import os
 
 import pytest
 
-from conftest import fake_sysctl, run_python
+from conftest import child, fake_sysctl, run_python
 
 CLEAN = {"TESSRA_BACKEND": None, "TESSRA_METAL_EMULATION": None, "ROCM_PATH": None,
          "OPENBLAS_PATH": None, "AOCL_ROOT": None}
-
-CAPS = """
-import json, tessra
-T = tessra._tessra_rust
-print(json.dumps([T.get_system_capabilities(), T.get_capabilities_summary()]))
-"""
-
-
-def run(code, env=None):
-    r = run_python(code, {**CLEAN, **(env or {})})
-    assert r.returncode == 0, r.stderr
-    return r
+# The processors the system is configured with, as the C library counts them.
+CONFIGURED = os.sysconf("SC_NPROCESSORS_CONF")
+DEFAULT_CACHES = [32768, 524288, 16777216]
 
 
 def capabilities(env=None):
-    return json.loads(run(CAPS, env).stdout)
+    code = ("import json, tessra\nT = tessra._tessra_rust\n"
+            "print(json.dumps([T.get_system_capabilities(), T.get_capabilities_summary()]))")
+    return json.loads(child(code, {**CLEAN, **(env or {})}))
 
 
 # ---- SystemCapabilities ---------------------------------------------------------------------
@@ -34,7 +27,7 @@ def test_dict_layout_and_summary_without_gpu():
     assert list(cpu) == ["arch", "cores", "physical_cores", "has_avx2", "has_avx512", "has_fma",
                          "has_neon", "l1_cache", "l2_cache", "l3_cache", "best_simd"]
     assert gpu == {"metal_available": False, "cuda_available": False, "rocm_available": False}
-    assert cpu["cores"] == os.cpu_count() and 1 <= cpu["physical_cores"] <= cpu["cores"]
+    assert cpu["cores"] == CONFIGURED and 1 <= cpu["physical_cores"] <= cpu["cores"]
     expect_simd = ("AVX-512" if cpu["has_avx512"] else "AVX2+FMA" if cpu["has_avx2"] and cpu["has_fma"]
                    else "NEON" if cpu["has_neon"] else "Scalar")
     assert cpu["best_simd"] == expect_simd
@@ -46,49 +39,39 @@ def test_dict_layout_and_summary_without_gpu():
     # surrounding blanks and a failure status: the number is still used
     ('case "$2" in hw.l1dcachesize) echo " 65536 ";; hw.l2cachesize) printf "4194304\\n";;'
      ' *) echo "+33554432";; esac\nexit 3\n', [65536, 4194304, 33554432]),
-    ('echo "64 KB"\n', [32768, 524288, 16777216]),
-    ('echo "sysctl: unknown oid" >&2\nexit 255\n', [32768, 524288, 16777216]),
-    ('echo 18446744073709551616\n', [32768, 524288, 16777216]),
+    ('echo "64 KB"\n', DEFAULT_CACHES),
+    ('echo "sysctl: unknown oid" >&2\nexit 255\n', DEFAULT_CACHES),
+    ('echo 18446744073709551616\n', DEFAULT_CACHES),
+    (None, DEFAULT_CACHES),  # no sysctl on the path
 ])
 def test_cache_sizes_from_sysctl(tmp_path, script, caches):
-    caps, summary = capabilities({"PATH": fake_sysctl(tmp_path, script)})
+    path = fake_sysctl(tmp_path, script) if script else str(tmp_path)
+    caps, summary = capabilities({"PATH": path})
     cpu = caps["cpu"]
     assert [cpu["l1_cache"], cpu["l2_cache"], cpu["l3_cache"]] == caches
     assert f"{caches[1]} L2 Cache" in summary
 
 
-def test_no_sysctl_on_the_path_gives_defaults(tmp_path):
-    cpu = capabilities({"PATH": str(tmp_path)})[0]["cpu"]
-    assert [cpu["l1_cache"], cpu["l2_cache"], cpu["l3_cache"]] == [32768, 524288, 16777216]
-
-
-def test_empty_rocm_path_counts():
-    caps, summary = capabilities({"ROCM_PATH": ""})
-    assert caps["gpu"] == {"metal_available": False, "cuda_available": False,
-                           "rocm_available": True, "best_gpu": "ROCm"}
-    assert summary.endswith("GPU: ROCm")
-
-
-@pytest.mark.parametrize("value,present", [("1", True), ("0", False), ("true", False)])
-def test_metal_only_with_emulation_set_to_one(value, present):
-    caps, summary = capabilities({"TESSRA_METAL_EMULATION": value})
-    assert caps["gpu"]["metal_available"] is present
-    assert summary.endswith("GPU: Metal" if present else "GPU: None")
+@pytest.mark.parametrize("env, gpu, best", [
+    ({"ROCM_PATH": ""}, {"rocm_available": True, "best_gpu": "ROCm"}, "ROCm"),  # empty counts
+    ({"TESSRA_METAL_EMULATION": "1"}, {"metal_available": True, "best_gpu": "Metal"}, "Metal"),
+    ({"TESSRA_METAL_EMULATION": "0"}, {}, "None"),
+    ({"TESSRA_METAL_EMULATION": "true"}, {}, "None"),
+])
+def test_gpu_from_the_environment(env, gpu, best):
+    caps, summary = capabilities(env)
+    assert caps["gpu"] == {"metal_available": False, "cuda_available": False, "rocm_available": False,
+                           **gpu}
+    assert summary.endswith(f"GPU: {best}")
 
 
 # ---- math-library discovery ---------------------------------------------------------------
 
-INFO = """
-import json, tessra
-T = tessra._tessra_rust
-first = T.get_math_backend_info()
-T.get_math_backend_info()
-print(json.dumps(first))
-"""
-
-
 def discovery(env=None):
-    r = run(INFO, env)
+    code = ("import json, tessra\nT = tessra._tessra_rust\nfirst = T.get_math_backend_info()\n"
+            "T.get_math_backend_info()\nprint(json.dumps(first))")
+    r = run_python(code, {**CLEAN, **(env or {})})
+    assert r.returncode == 0, r.stderr
     return json.loads(r.stdout), r.stderr.splitlines()
 
 
@@ -105,53 +88,40 @@ def test_info_keys_and_values():
     assert list(info) == ["backend", "vendor", "threads", "hyperthreading", "brand",
                           "physical_cores", "logical_cores"]
     assert info["threads"] == 1  # Accelerate runs every size on one thread
-    assert info["logical_cores"] == os.cpu_count()
+    assert info["logical_cores"] == CONFIGURED
     assert info["hyperthreading"] == (info["logical_cores"] > info["physical_cores"])
-
-
-def auto_lines(vendor, blas_path):
-    lines = [f"[tessra] CPU vendor detected: {vendor}"]
-    if vendor == "AMD":
-        lines += ["[tessra] AMD CPU detected but AOCL not found — install from:", None,
-                  "[tessra] Falling back to OpenBLAS for now."]
-    elif vendor == "Intel":
-        lines += ["[tessra] Intel CPU detected but MKL not found — install with:",
-                  "         pip install mkl  OR  apt install intel-mkl",
-                  "[tessra] Falling back to OpenBLAS for now."]
-    return lines + [f"[tessra] OpenBLAS found at {blas_path} → using OpenBLAS"]
-
-
-def assert_lines(lines, expect):
-    assert len(lines) == len(expect), lines
-    for got, want in zip(lines, expect):
-        if want is None:  # the hint line: nine blanks and a web address
-            assert got.startswith("         http")
-        else:
-            assert got == want
 
 
 @pytest.mark.parametrize("override", [None, "", "cuda"])
 def test_auto_detection_after_no_or_unknown_override(tmp_path, override):
     blas = tmp_path / "libopenblas.so"
     blas.write_bytes(b"")
-    info, lines = discovery({"TESSRA_BACKEND": override, "OPENBLAS_PATH": str(blas),
-                             "MKLROOT": None, "LD_LIBRARY_PATH": None, "VIRTUAL_ENV": None,
-                             "CONDA_PREFIX": None})
-    if info["vendor"] == "Apple Silicon":
+    info, lines = discovery({"TESSRA_BACKEND": override, "OPENBLAS_PATH": str(blas), "MKLROOT": None,
+                             "LD_LIBRARY_PATH": None, "VIRTUAL_ENV": None, "CONDA_PREFIX": None})
+    vendor = info["vendor"]
+    if vendor == "Apple Silicon":
         pytest.skip("Accelerate machine")
-    expect = auto_lines(info["vendor"], str(blas))
+    expect = [f"[tessra] CPU vendor detected: {vendor}"]
+    if vendor == "AMD":
+        expect += ["[tessra] AMD CPU detected but AOCL not found — install from:", None,
+                   "[tessra] Falling back to OpenBLAS for now."]
+    elif vendor == "Intel":
+        expect += ["[tessra] Intel CPU detected but MKL not found — install with:",
+                   "         pip install mkl  OR  apt install intel-mkl",
+                   "[tessra] Falling back to OpenBLAS for now."]
+    expect += [f"[tessra] OpenBLAS found at {blas} → using OpenBLAS"]
     if override is not None:
         expect.insert(0, f"[tessra] Unknown TESSRA_BACKEND='{override}'; using auto-detection.")
-    assert_lines(lines, expect)
-    assert info["backend"] == "OpenBLAS"
+    assert len(lines) == len(expect) and info["backend"] == "OpenBLAS"
+    for got, want in zip(lines, expect):  # None: the hint line, nine blanks and a web address
+        assert got == want or (want is None and got.startswith("         http")), got
 
 
 def test_missing_openblas_path_searches_the_list():
     info, lines = discovery({"OPENBLAS_PATH": "/nonexistent/libopenblas.so"})
     if info["backend"] != "OpenBLAS":
         pytest.skip("no OpenBLAS on the standard paths")
-    assert lines[-1].startswith("[tessra] OpenBLAS found at /")
-    assert "/nonexistent/" not in lines[-1]
+    assert lines[-1].startswith("[tessra] OpenBLAS found at /") and "/nonexistent/" not in lines[-1]
 
 
 def test_aocl_root_on_amd(tmp_path):
@@ -195,7 +165,7 @@ print(json.dumps(out))
 
 @pytest.mark.parametrize("emulation", ["1", None])
 def test_metal_takes_products_above_a_hundred_million_flops(emulation):
-    out = json.loads(run(METAL, {"TESSRA_METAL_EMULATION": emulation}).stdout)
+    out = json.loads(child(METAL, {**CLEAN, "TESSRA_METAL_EMULATION": emulation}, stderr=None))
     recorded = [o[0] for o in out]
     if emulation:
         # exactly 1e8 flops stays on the CPU; above it, and anything under policy 4, runs on

@@ -91,3 +91,44 @@ def test_threads_that_cannot_start_raise_and_a_later_call_retries():
         assert float(total) == 2_000_000.0
         outcomes.add(outcome)
     assert "ok" in outcomes and (CORES == 1 or "RuntimeError" in outcomes), outcomes
+
+
+FORK_SCRIPT = """
+import os, signal, time, warnings, tessra
+from tessra import CoreArray
+warnings.simplefilter("ignore", DeprecationWarning)  # forking with threads running is the point
+
+def use_every_pool():
+    sums = []
+    for policy, n in [(8, 256), (1, 512)]:  # the product pool, then CBLAS
+        tessra.set_backend_policy(policy)
+        m = CoreArray.ones([n, n])
+        sums.append(m.matmul(m).sum())
+    a = CoreArray.ones([1_000_000])
+    sums.append(a.add(a).sum())  # the general pool
+    return sums
+
+expected = use_every_pool()
+assert expected == [256.0**3, 512.0**3, 2e6], expected
+pid = os.fork()
+if pid == 0:
+    os._exit(0 if use_every_pool() == expected else 1)
+deadline = time.monotonic() + 30
+while True:
+    done, status = os.waitpid(pid, os.WNOHANG)
+    if done:
+        print(os.waitstatus_to_exitcode(status))
+        break
+    if time.monotonic() > deadline:
+        os.kill(pid, signal.SIGKILL)
+        os.waitpid(pid, 0)
+        print("hang")
+        break
+    time.sleep(0.02)
+"""
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="no fork")
+def test_a_forked_child_can_use_every_pool():
+    res = run_python(FORK_SCRIPT)
+    assert (res.returncode, res.stdout, res.stderr) == (0, "0\n", "")

@@ -65,14 +65,17 @@ CALLS = [("array_add_f32", 3, (0,)), ("array_sub_f32", 3, (0,)), ("array_mul_f32
 
 
 @pytest.mark.parametrize("name, addresses, rest", CALLS)
-def test_a_zero_address_is_refused_before_the_empty_exit(name, addresses, rest, profiling):
+def test_a_zero_address_is_refused_before_the_empty_exit_and_the_size_test(name, addresses, rest,
+                                                                           profiling):
     shown = "array_dot_product_f32" if name == "array_matmul_f32" else name
     buf = np.zeros(4, F32)
+    too_large = tuple([2**62] if r == [] else 2**64 - 1 for r in rest)
     for zero_at in range(addresses):
-        args = [ptr(buf)] * addresses
-        args[zero_at] = 0
-        with raises(ValueError, f"Null pointer passed to {shown}"):
-            getattr(tessra, name)(*args, *rest)
+        for sizes in (rest, too_large):
+            args = [ptr(buf)] * addresses
+            args[zero_at] = 0
+            with raises(ValueError, f"Null pointer passed to {shown}"):
+                getattr(tessra, name)(*args, *sizes)
     assert recorded_operations() == {}
 
 

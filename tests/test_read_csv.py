@@ -1,15 +1,14 @@
-import math
-import struct
+"""read_csv as a caller sees it: the frame it builds and the exceptions it raises. The reader's
+rules (records, quotes, numbers, UTF-8, error positions) are tested in its C++ tests beside its
+fuzz harness."""
 
 import numpy as np
 import pandas as pd
 import pytest
 
-from tessra import DataFrame, read_csv
+from tessra import read_csv
 
 from conftest import raises
-
-NAN = float("nan")
 
 
 def write(tmp_path, data, name="t.csv"):
@@ -19,78 +18,44 @@ def write(tmp_path, data, name="t.csv"):
 
 
 def table(df):
-    return {key: s.data.to_list() for key, s in df.columns.items()}
-
-
-def same(a, b):
-    return len(a) == len(b) and all(
-        (math.isnan(x) and math.isnan(y)) or struct.pack("f", x) == struct.pack("f", y)
-        for x, y in zip(a, b))
+    """Every column as (name, dtype, shape, labels, values), a NaN value as None."""
+    return {key: (s.name, s.dtype, s.data.shape, s.index, [v if v == v else None for v in s.data.to_list()])
+            for key, s in df.columns.items()}
 
 
 @pytest.mark.parametrize("data, expected", [
     (b"", {}),
     (b"a,b\n", {"a": [], "b": []}),
-    (b"a,b\n1,2\n3,x\n", {"a": [1, 3], "b": [2, NAN]}),
-    (b'a,b\n"3","1,5"\n', {"a": [3], "b": [NAN]}),
-    (b'a,"b ""q"""\n1,"2"\n', {"a": [1], 'b "q"': [2]}),
-    (b"a,b\r\n1,2\r\n3,4\r\n", {"a": [1, 3], "b": [2, 4]}),
-    (b"a,b\n1,2\n3,4", {"a": [1, 3], "b": [2, 4]}),
-    (b"a,b\n\n1,2\n\n\n3,4\n\n", {"a": [1, 3], "b": [2, 4]}),
-    (b"x,y,x\n1,2,3\n", {"x": [3], "y": [2]}),
-    (b" a\n1\n", {" a": [1]}),
-    (b"v\n 1.5\n\n1e40\n-0\nNaN\n-inf\n.5\n5.\n+2E-1\n0x10\n1_0\n", {"v": [NAN, math.inf, -0.0, NAN, -math.inf, 0.5, 5.0, 0.2, NAN, NAN]}),
+    (b"k,v\n1,10\n2,x\n", {"k": [1.0, 2.0], "v": [10.0, None]}),
+    (b"x,y,x\n1,2,3\n", {"x": [3.0], "y": [2.0]}),  # a repeated name keeps its place, the later values
 ])
-def test_read_csv(tmp_path, data, expected):
-    df = read_csv(write(tmp_path, data))
-    got = table(df)
-    assert list(got) == list(expected)
-    for key in expected:
-        assert same(got[key], [float(v) for v in expected[key]]), key
+def test_frame_of_float32_columns(tmp_path, data, expected):
+    df = read_csv(path=write(tmp_path, data))
     rows = len(next(iter(expected.values()), []))
     assert df.row_count == rows
-    for s in df.columns.values():
-        assert (s.dtype, s.data.shape, s.index) == ("Float32", [rows], [str(i) for i in range(rows)])
-
-
-def test_blank_cell_in_one_column_file(tmp_path):
-    # A line holding only an empty field is a blank line, not an empty cell.
-    assert table(read_csv(write(tmp_path, b"v\n1\n\n2\n"))) == {"v": [1.0, 2.0]}
-
-
-@pytest.mark.parametrize("data, start, end", [
-    (b"a,b\n1,2\n3\n", "Failed to read record: ", "found record with 1 fields, but the previous record has 2 fields"),
-    (b"a,b\n1,2,3\n", "Failed to read record: ", "found record with 3 fields, but the previous record has 2 fields"),
-    (b"a,b\n1,\xff\n", "Failed to read record: ", None),
-    (b"a,\xff\n1,2\n", "Failed to read headers: ", None),
-])
-def test_rejected_records(tmp_path, data, start, end):
-    with pytest.raises(ValueError) as info:
-        read_csv(write(tmp_path, data))
-    text = str(info.value)
-    assert text.startswith(start)
-    if end:
-        assert text.endswith(end)
-
-
-def test_open_failures(tmp_path):
-    with pytest.raises(OSError) as info:
-        read_csv(str(tmp_path / "missing.csv"))
-    assert str(info.value).startswith("Failed to open file: ")
-    assert "(os error 2)" in str(info.value)
-    with raises(OSError, "Failed to open file: file name contained an unexpected NUL byte"):
-        read_csv("a\0b.csv")
-    with raises(TypeError, "argument 'path': 'int' object cannot be converted to 'PyString'"):
-        read_csv(3)
+    labels = [str(i) for i in range(rows)]
+    assert table(df) == {k: (k, "Float32", [rows], labels, v) for k, v in expected.items()}
 
 
 def test_read_then_group(tmp_path):
-    df = read_csv(path=write(tmp_path, b"k,v\n1,10\n2,20\n1,30\n"))
-    assert isinstance(df, DataFrame)
-    s = df.groupby("k").sum()
-    assert (table(s), s.row_count) == ({"k": [1.0, 2.0], "v": [40.0, 20.0]}, 2)
-    empty = read_csv(write(tmp_path, b"k,v\n", "e.csv")).groupby("k").sum()
-    assert (table(empty), empty.row_count) == ({"k": [], "v": []}, 0)
+    s = read_csv(write(tmp_path, b"k,v\n1,10\n2,20\n1,30\n")).groupby("k").sum()
+    assert (s.row_count, s.get_column("k").data.to_list(), s.get_column("v").data.to_list()) == (
+        2, [1.0, 2.0], [40.0, 20.0])
+
+
+def test_failures(tmp_path):
+    with pytest.raises(OSError) as info:
+        read_csv(str(tmp_path / "missing.csv"))
+    assert str(info.value).startswith("Failed to open file: ") and "(os error 2)" in str(info.value)
+    with raises(OSError, "Failed to open file: file name contained an unexpected NUL byte"):
+        read_csv("a\0b.csv")
+    with raises(ValueError, "Failed to read headers: Is a directory (os error 21)"):
+        read_csv(str(tmp_path))
+    with raises(ValueError, "Failed to read record: CSV error: record 1 (line: 2, byte: 4): "
+                            "found record with 1 fields, but the previous record has 2 fields"):
+        read_csv(write(tmp_path, b"a,b\n1\n"))
+    with raises(TypeError, "argument 'path': 'int' object cannot be converted to 'PyString'"):
+        read_csv(3)
 
 
 def numeric_text(rng, n):

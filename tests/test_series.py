@@ -25,13 +25,10 @@ def test_construction_and_copies():
     out = s.data
     ctypes.memmove(out.data_ptr, np.array([8, 8, 8], np.float32).ctypes.data, 12)
     assert s.values.to_list() == [1.0, 2.0, 3.0]
-
-
-def test_empty_series():
-    s = Series("e", CoreArray([], [0]))
-    h = s.head(3)
-    assert (s.index, h.dtype, h.data.shape, h.index) == ([], "Float32", [0], [])
-    assert (s.unique().data.shape, s.value_counts()) == ([0], {})
+    e = Series("e", CoreArray([], [0]))
+    h = e.head(3)
+    assert (e.index, h.dtype, h.data.shape, h.index) == ([], "Float32", [0], [])
+    assert (e.unique().data.shape, e.value_counts()) == ([0], {})
 
 
 @pytest.mark.parametrize("labels, method, n, values, expected_labels", [

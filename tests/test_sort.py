@@ -1,6 +1,5 @@
 """CoreArray.sort and CoreArray.argsort against numpy's stable sort, across the method changes."""
 
-import os
 import re
 
 import numpy as np
@@ -8,7 +7,7 @@ import pytest
 
 from tessra import CoreArray, DType
 
-from conftest import F32, run_python, to_numpy, to_tessra
+from conftest import F32, child, to_numpy, to_tessra
 
 # Boundaries where the sorting method changes, and sizes around them.
 SIZES = [2, 3, 19, 20, 21, 22, 1000, 99_999, 100_000, 100_001, 300_000]
@@ -80,10 +79,7 @@ def test_parallel_sort_with_small_pools(threads):
         "    v = v.astype(np.float32)\n"
         "    assert np.array_equal(to_numpy(to_tessra(v).sort()), np.sort(v))\n"
         "print('ok')\n")
-    tests = os.path.dirname(os.path.abspath(__file__))
-    res = run_python(f"import sys; sys.path.insert(0, {tests!r})\n" + script,
-                     {"RAYON_NUM_THREADS": str(threads)})
-    assert res.returncode == 0 and res.stdout == "ok\n", res.stderr
+    assert child(script, {"RAYON_NUM_THREADS": str(threads)}) == "ok\n"
 
 
 @pytest.mark.parametrize("values, shape, method, descending, expected", [

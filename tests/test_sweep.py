@@ -2,13 +2,16 @@
 arguments in child processes: no signal, no hang and no PanicException beyond the one
 allocation-limit invariant. New functions and methods are swept as soon as they exist; a
 parameter's filler (the good value used while another parameter gets the bad one) is chosen by
-its name.
+its name. The functions on caller-owned memory also get sizes no buffer can have, with and
+without the software Metal device, and must refuse them with the expected error.
 
 Run as a script, this file is the child: `python test_sweep.py GROUP START END` makes the calls
-START..END of GROUP, printing each call's number before it runs and each panic after."""
+START..END of GROUP, printing each call's number before it runs and each panic (or unexpected
+outcome) after."""
 
 import collections.abc
 import concurrent.futures
+import ctypes
 import inspect
 import operator
 import os
@@ -327,11 +330,71 @@ def class_calls(cls):
     return calls
 
 
+class Unexpected(BaseException):
+    """An outcome other than the one a size case expects."""
+
+
+SIZE_BUFFER = (ctypes.c_float * 16)()  # 64 bytes: a call that went ahead would pass its end
+COUNTED = ([("%s_%s_f32" % (kind, op), 3) for kind in ("array", "metal")
+            for op in ("add", "sub", "mul", "div")] +
+           [(fn, 1) for fn in ("array_sum_f32", "array_mean_f32", "array_sum_i32", "metal_sum_f32",
+                               "metal_mean_f32", "metal_max_f32", "metal_min_f32")] +
+           [("array_dot_product_f32", 2), ("array_matmul_f32", 2)])
+
+
+def size_calls(emulated):
+    """Sizes past what any buffer can hold, each with the error it must raise (None: success)."""
+    P = ctypes.addressof(SIZE_BUFFER)
+    big = lambda what: (ValueError, what + " is too large: its byte count does not fit in 64 bits")
+    failed = lambda kernel: (RuntimeError, "Execution error: Metal %s failed" % kernel)
+    cases = [(fn, (P,) * addresses + (count,), big("count"))
+             for fn, addresses in COUNTED for count in (2**62, 2**64 - 1)]
+    for m, k, n, what in [(2**62, 1, 1, "a (m x k)"), (2**40, 2**40, 1, "a (m x k)"),
+                          (0, 2**62, 1, "b (k x n)"), (2**32, 1, 2**32, "%s (m x n)")]:
+        cases += [("array_matmul_2d_f32", (P, P, P, m, k, n), big(what.replace("%s", "out"))),
+                  ("metal_matmul_f32", (P, P, P, m, k, n), big(what.replace("%s", "c")))]
+    cases += [(fn, (P, shape, strides), big("view"))
+              for shape, strides in [([2**62], [4]), ([2**32, 2**32], [0, 0]), ([3], [-2**63])]
+              for fn in ("array_sum_f32_strided", "array_mean_f32_strided",
+                         "array_max_f32_strided", "array_min_f32_strided")]
+    # Back-end and road go by the true m*k*n (2**90, which wraps to 0): CBLAS refuses these
+    # sizes (policy 1), and so does the Metal kernel that selection picks for so large a product.
+    huge = (P, P, P, 2**32, 2**29, 2**29)
+    cases += [("array_matmul_2d_f32", (P, P, P, 0, 2**62 - 1, 1), None),
+              ("metal_transpose_f32", (P, P, 2**32, 2**32), big("in (m x n)")),
+              ("metal_transpose_f32", (P, P, 0, 2**64 - 1), None),
+              ("metal_sum_f32", (P, 2**32), failed("sum_f32")),  # past the kernels' 32-bit words
+              ("metal_matmul_f32", (P, P, P, 2**32, 1, 1), failed("matmul_f32")),
+              ("array_matmul_2d_f32", huge, (RuntimeError, "Invalid input: Matrix dimensions "
+                                             "exceed the 32-bit range of CBLAS"), 1)]
+    if emulated:
+        cases.append(("array_matmul_2d_f32", huge, failed("matmul_f32")))
+
+    def call(fn, args, expected, policy=0):
+        native.set_backend_policy(policy)
+        try:
+            result = getattr(native, fn)(*args)
+        except Exception as e:
+            result = (type(e), str(e))
+        native.set_backend_policy(0)
+        if result != expected:
+            raise Unexpected("%r instead of %r" % (result, expected))
+
+    return [("%s(%s)" % (c[0], ", ".join("P" if a == P else repr(a) for a in c[1])),
+             lambda c=c: call(*c)) for c in cases]
+
+
 def groups():
     return {"module": module_calls, "CoreArray": lambda: class_calls(CoreArray),
             "DataFrame": lambda: class_calls(DataFrame), "Series": lambda: class_calls(Series),
             "GroupBy": lambda: class_calls(tessra.GroupBy),
-            "enums": lambda: class_calls(DType) + class_calls(RngAlgorithm)}
+            "enums": lambda: class_calls(DType) + class_calls(RngAlgorithm),
+            "sizes": lambda: size_calls(False), "sizes_emulated": lambda: size_calls(True)}
+
+
+# Only "1" gives the process a software Metal device.
+GROUP_ENV = {"sizes": {"TESSRA_METAL_EMULATION": "0"},
+             "sizes_emulated": {"TESSRA_METAL_EMULATION": "1"}}
 
 
 # ---- the child -------------------------------------------------------------------------------
@@ -348,8 +411,9 @@ def child(group, start, end):
             pass
         except BaseException as e:  # PanicException derives from BaseException
             allowed = ALLOWED_PANICS.get(str(e), ())
-            if type(e).__name__ == "PanicException" and not calls[k][0].endswith(allowed):
-                out.write("P %d %s\n" % (k, str(e).replace("\n", " ")))
+            if isinstance(e, Unexpected) or (type(e).__name__ == "PanicException"
+                                             and not calls[k][0].endswith(allowed)):
+                out.write("P %d %s: %s\n" % (k, type(e).__name__, str(e).replace("\n", " ")))
 
 
 # ---- the parent ------------------------------------------------------------------------------
@@ -358,7 +422,7 @@ def run_range(group, start, end):
     """Faults in calls start..end: (call number, what). A child that dies or hangs is
     restarted after the call it was making."""
     faults = []
-    env = dict(os.environ, PYTHONPATH=PACKAGE_ROOT)
+    env = dict(os.environ, PYTHONPATH=PACKAGE_ROOT, **GROUP_ENV.get(group, {}))
     while start < end:
         try:
             proc = subprocess.run([sys.executable, __file__, group, str(start), str(end)],
@@ -376,7 +440,7 @@ def run_range(group, start, end):
                 last = int(rest)
             elif kind == "P":
                 k, _, msg = rest.partition(" ")
-                faults.append((int(k), "PanicException: " + msg))
+                faults.append((int(k), msg))
         if status == 0:
             break
         what = "hang" if status == "hang" else "exit status %s" % status

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <bit>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -12,7 +10,6 @@
 
 #include "ops/chunk_sum.hpp"
 #include "scheduler/arena.hpp"
-#include "scheduler/pool.hpp"
 #include "util/panic.hpp"
 
 using namespace tessra;
@@ -62,17 +59,14 @@ std::vector<float> drifting(size_t n, size_t every) {
 
 }  // namespace
 
+// The grammar is the one RAYON_NUM_THREADS has (its Python tests); here what each outcome gives.
 TEST(Arena, SizeText) {
-    const struct {
-        const char* text;
-        uint64_t size;
-    } cases[] = {{nullptr, 1048576}, {"+2048", 2048}, {"2048", 2048}, {"007", 7}, {"0", 0},
-                 {"2048 ", 1048576}, {" 2048", 1048576}, {"-5", 1048576}, {"1_000", 1048576},
-                 {"", 1048576}, {"+", 1048576}, {"++1", 1048576}, {"0x10", 1048576},
-                 {"18446744073709551615", 18446744073709551615ull},
-                 {"18446744073709551616", 1048576}, {"99999999999999999999", 1048576}};
-    for (const auto& c : cases)
-        EXPECT_EQ(arena_size_from_text(c.text), c.size) << (c.text ? c.text : "(unset)");
+    EXPECT_EQ(arena_size_from_text(nullptr), 1048576u);
+    EXPECT_EQ(arena_size_from_text("+2048"), 2048u);
+    EXPECT_EQ(arena_size_from_text("0"), 0u);
+    EXPECT_EQ(arena_size_from_text("2048 "), 1048576u);
+    EXPECT_EQ(arena_size_from_text("18446744073709551615"), 18446744073709551615ull);
+    EXPECT_EQ(arena_size_from_text("18446744073709551616"), 1048576u);
 }
 
 TEST(Arena, EachThreadReadsTheSizeAtItsFirstUse) {
@@ -113,7 +107,7 @@ TEST(Arena, NestedBorrowAndFailedWorkHandTheArenaBack) {
 }
 
 namespace {
-std::atomic<bool> g_checked{false};
+bool g_checked = false;  // read after the join
 std::string g_after_exit;
 
 // Made before the thread's Arena, so destroyed after it at thread exit.
@@ -217,20 +211,4 @@ TEST(ChunkSum, CallerHoldingItsArenaGetsTheSameSum) {
 TEST(ChunkSum, ZeroChunkSizeIsAnInvariantFailure) {
     float x = 1.0f;
     EXPECT_FALSE(panic_text([&] { arena_sum_f32_chunks(&x, 1, 0); }).empty());
-}
-
-// ---- the general pool ----------------------------------------------------------------------
-
-TEST(Pool, PanicInAWorkerReachesTheCallerAfterAllWorkEnded) {
-    std::atomic<int> running{0};
-    const std::string text = panic_text([&] {
-        pool::parallel_for(64, 1, [&](size_t lo, size_t) {
-            ++running;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            --running;
-            if (lo == 5) panic("worker failed");
-        });
-    });
-    EXPECT_EQ(text, "worker failed");
-    EXPECT_EQ(running.load(), 0);
 }

@@ -1,10 +1,19 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <random>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "backend/cpu_backend.hpp"
@@ -15,6 +24,7 @@
 #include "matmul/matmul_parallel.hpp"
 #include "matmul/matmul_pool.hpp"
 #include "platform/metal.hpp"
+#include "util/panic.hpp"
 
 using namespace tessra;
 using namespace tessra::backend;
@@ -145,6 +155,60 @@ TEST(MatmulPool, TaskFailureIsRaisedAfterAllTasksEnd) {
                                     }),
                  std::runtime_error);
     EXPECT_EQ(ran.load(), 8);
+}
+
+// Names of this process's threads that start with `prefix`.
+std::multiset<std::string> thread_names(const std::string& prefix) {
+    std::multiset<std::string> names;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::string name;
+        std::getline(std::ifstream(task.path() / "comm"), name);
+        if (name.rfind(prefix, 0) == 0) names.insert(name);
+    }
+    return names;
+}
+
+uint64_t address_space_used() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmSize:", 0) == 0) return std::stoull(line.substr(7)) * 1024;
+    return 0;
+}
+
+// Under an address-space limit with room for a few workers' stacks at most (more threads than
+// the C library keeps stacks for): a pool that cannot start leaves no thread and no pool behind,
+// and the next call makes a whole, correctly named one. In a child, so the limit stays there.
+TEST(MatmulPool, AFailedStartLeavesNothingAndALaterCallMakesAWholePool) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit stops the sanitizer itself";
+#endif
+    constexpr int kThreads = 16;
+    std::multiset<std::string> whole;
+    for (int i = 0; i < kThreads; ++i) whole.insert("tessra-mm-" + std::to_string(i));
+    for (uint64_t mib = 2; mib <= 34; mib += 8) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            freopen("/dev/null", "w", stderr);  // the panic is expected
+            const size_t before = thread_names("").size();
+            rlimit limit{address_space_used() + (mib << 20), RLIM_INFINITY};
+            setrlimit(RLIMIT_AS, &limit);
+            try {
+                run_on_matmul_pool(kThreads, 1, [](size_t) {});
+                _exit(1);
+            } catch (const Panic& p) {
+                if (std::string(p.what()) != "[tessra] Failed to build Rayon ThreadPool for matmul")
+                    _exit(2);
+            }
+            limit.rlim_cur = RLIM_INFINITY;
+            setrlimit(RLIMIT_AS, &limit);
+            if (thread_names("").size() != before || matmul_pool_size() != 0) _exit(3);
+            run_on_matmul_pool(kThreads, 1, [](size_t) {});
+            _exit(thread_names("tessra-mm-") == whole ? 0 : 4);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(status, 0) << mib << " MiB";  // exit status n is shown as n << 8
+    }
 }
 
 // ---- the software Metal device through the runners ---------------------------------------

@@ -231,28 +231,14 @@ Outcome outcome_of(Result<CsvColumns> r) {
 
 // Pieces the generator draws from.
 constexpr const char* kNumberWords[] = {
-    "0",     "-0",        "+0",   "1",   "-1",   "1e40", "-1e40",        "1e-50",        "-1e-50",
-    "inf",   "-Infinity", "+INF", "nan", "-nan", "NaN",  "3.4028235e38", "3.4028236e38", "1.4e-45",
-    "7e-46", "0.5",       ".5",   "5.",  "1e"};
-constexpr const char* kTexts[] = {"",
-                                  " ",
-                                  "a",
-                                  "x",
-                                  "abc",
-                                  "\xC3\xA9",
-                                  "\xF0\x9F\x98\x80",
-                                  "\xEF\xBB\xBF",
-                                  "\t",
-                                  "0x10",
-                                  "1_000",
-                                  "\xF4\x8F\xBF\xBF"};
-constexpr const char* kDamage[] = {
-    ",",           "\"",   "\n",           "\r",           "\"\"",
-    "\xFF",        "\xC3", "\xED\xA0\x80", "\xE0\x80\xAF", "\xF4\x90\x80\x80",
-    "\xF0\x9F\x98"};
-constexpr const char* kSoup[] = {",",    "\"",  "\n", "\r", "\r\n", "1",    ".",    "e",
-                                 "-",    "5",   " ",  "n",  "a",    "\xC3", "\xA9", "\xEF\xBB\xBF",
-                                 "\"\"", "inf", "x"};
+    "0", "-0", "+0", "1", "-1", "1e40", "-1e40", "1e-50", "-1e-50", "inf", "-Infinity", "+INF",
+    "nan", "-nan", "NaN", "3.4028235e38", "3.4028236e38", "1.4e-45", "7e-46", "0.5", ".5", "5.", "1e"};
+constexpr const char* kTexts[] = {"", " ", "a", "x", "abc", "\xC3\xA9", "\xF0\x9F\x98\x80",
+                                  "\xEF\xBB\xBF", "\t", "0x10", "1_000", "\xF4\x8F\xBF\xBF"};
+constexpr const char* kDamage[] = {",", "\"", "\n", "\r", "\"\"", "\xFF", "\xC3", "\xED\xA0\x80",
+                                   "\xE0\x80\xAF", "\xF4\x90\x80\x80", "\xF0\x9F\x98"};
+constexpr const char* kSoup[] = {",", "\"", "\n", "\r", "\r\n", "1", ".", "e", "-", "5", " ", "n", "a",
+                                 "\xC3", "\xA9", "\xEF\xBB\xBF", "\"\"", "inf", "x"};
 
 class Generator {
 public:
@@ -383,12 +369,8 @@ std::string shown(const std::string& s) {
     std::string out;
     for (unsigned char c : s.substr(0, 400)) {
         char buf[8];
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            out += static_cast<char>(c);
-        } else {
-            std::snprintf(buf, sizeof buf, "\\x%02X", c);
-            out += buf;
-        }
+        std::snprintf(buf, sizeof buf, c >= 0x20 && c < 0x7F && c != '\\' ? "%c" : "\\x%02X", c);
+        out += buf;
     }
     return s.size() > 400 ? out + "... (" + std::to_string(s.size()) + " bytes)" : out;
 }

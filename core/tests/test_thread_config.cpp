@@ -217,6 +217,18 @@ TEST(Discovery, IntelMklSearchOrder) {
     }
 }
 
+// An empty prefix is joined like any other: the search tests "/lib/...", never "lib/...".
+TEST(Discovery, EmptyMklPrefixesStayAbsolute) {
+    for (const char* var : {"MKLROOT", "VIRTUAL_ENV", "CONDA_PREFIX"}) {
+        FakeWorld w;
+        w.vendor = CpuVendor::Intel;
+        w.env[var] = "";
+        w.files = {"lib/libmkl_rt.so", "lib/intel64/libmkl_rt.so", "/lib/libmkl_rt.so"};
+        EXPECT_EQ(w.discover(), kMkl) << var;
+        EXPECT_EQ(w.lines.back(), "[tessra] Intel CPU + MKL found at /lib/libmkl_rt.so → using MKL");
+    }
+}
+
 TEST(Discovery, IntelWithoutMklFallsBackToOpenblasThenOwnProduct) {
     FakeWorld w;
     w.vendor = CpuVendor::Intel;

@@ -12,8 +12,9 @@ namespace tessra {
 
 namespace {
 // Buffers up to this size come from the C heap, which recycles freed blocks (no page faults
-// on every call). Larger ones come straight from the kernel: pages arrive zeroed, so a big
-// zero-filled array costs no memset, and huge pages cut the first-touch faults.
+// on every call), though blocks of a few MiB it may hand back to the kernel as they are freed.
+// Larger ones come straight from the kernel: pages arrive zeroed, so a big zero-filled array
+// costs no memset, and huge pages cut the first-touch faults.
 constexpr uint64_t kMmapThreshold = uint64_t{32} << 20;
 
 // Heap blocks are over-allocated by one alignment unit; the block's own address is kept in
@@ -92,21 +93,23 @@ void map_free(std::byte* p, uint64_t size) {
 }
 }  // namespace
 
-AlignedBuffer AlignedBuffer::allocate(uint64_t size, bool zero) {
+AlignedBuffer AlignedBuffer::allocate(uint64_t size, bool zero, uint64_t map_from) {
     if (size == 0) return {};
     if (size > kMaxSize) panic("Invalid layout for aligned allocation");
-    if (size >= kMmapThreshold) return {size, map_allocate(size, zero)};
-    return {size, heap_allocate(size, zero)};
+    if (size >= map_from) return {size, map_allocate(size, zero), true};
+    return {size, heap_allocate(size, zero), false};
 }
 
-AlignedBuffer AlignedBuffer::zeroed(uint64_t size) { return allocate(size, true); }
-AlignedBuffer AlignedBuffer::uninit(uint64_t size) { return allocate(size, false); }
+AlignedBuffer AlignedBuffer::zeroed(uint64_t size) { return allocate(size, true, kMmapThreshold); }
+AlignedBuffer AlignedBuffer::uninit(uint64_t size) { return allocate(size, false, kMmapThreshold); }
+AlignedBuffer AlignedBuffer::reused(uint64_t size) { return allocate(size, false, kMapUnit); }
 
 AlignedBuffer& AlignedBuffer::operator=(AlignedBuffer&& o) noexcept {
     if (this != &o) {
         release();
         size_ = o.size_;
         ptr_ = o.ptr_;
+        mapped_ = o.mapped_;
         o.size_ = 0;
         o.ptr_ = nullptr;
     }
@@ -115,7 +118,7 @@ AlignedBuffer& AlignedBuffer::operator=(AlignedBuffer&& o) noexcept {
 
 void AlignedBuffer::release() noexcept {
     if (ptr_ == nullptr || size_ == 0) return;
-    if (size_ >= kMmapThreshold)
+    if (mapped_)
         map_free(ptr_, size_);
     else
         heap_free(ptr_);

@@ -16,8 +16,12 @@ public:
     static AlignedBuffer zeroed(uint64_t size);
     // Storage whose contents are unspecified: only for callers that write every byte.
     static AlignedBuffer uninit(uint64_t size);
+    // As `uninit`, with every size from 2 MiB served like the large ones: from freed mappings
+    // of the same length when there are any. For results that a caller makes again and again,
+    // whose fresh pages (a fault and a kernel zero-fill each) would cost more than the writes.
+    static AlignedBuffer reused(uint64_t size);
 
-    AlignedBuffer(AlignedBuffer&& o) noexcept : size_(o.size_), ptr_(o.ptr_) {
+    AlignedBuffer(AlignedBuffer&& o) noexcept : size_(o.size_), ptr_(o.ptr_), mapped_(o.mapped_) {
         o.size_ = 0;
         o.ptr_ = nullptr;
     }
@@ -34,12 +38,13 @@ public:
     template <class T> const T* as() const { return reinterpret_cast<const T*>(ptr_); }
 
 private:
-    AlignedBuffer(uint64_t size, std::byte* ptr) : size_(size), ptr_(ptr) {}
-    static AlignedBuffer allocate(uint64_t size, bool zero);
+    AlignedBuffer(uint64_t size, std::byte* ptr, bool mapped) : size_(size), ptr_(ptr), mapped_(mapped) {}
+    static AlignedBuffer allocate(uint64_t size, bool zero, uint64_t map_from);
     void release() noexcept;
 
     uint64_t size_ = 0;
     std::byte* ptr_ = nullptr;
+    bool mapped_ = false;  // a kernel mapping, not a heap block
 };
 
 }  // namespace tessra

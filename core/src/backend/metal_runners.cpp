@@ -69,7 +69,9 @@ bool run_metal_binary_kernel(const char* kernel, const float* a, const float* b,
                {count < 256 ? count : 256, 1, 1}, out);
 }
 
+// The kernels read their sizes as 32-bit words; a larger one is refused, never cut.
 bool run_metal_reduce_kernel(const char* kernel, const float* data, uint64_t count, float* result) {
+    if (count > UINT32_MAX) return false;
     const uint32_t count32 = static_cast<uint32_t>(count);
     return run(kernel, {{data, count * sizeof(float)}}, sizeof(float),
                {{&count32, sizeof count32}}, {1, 1, 1}, {1, 1, 1}, result);
@@ -77,6 +79,7 @@ bool run_metal_reduce_kernel(const char* kernel, const float* data, uint64_t cou
 
 bool run_metal_matmul_kernel(const float* a, const float* b, float* c, uint64_t m, uint64_t k,
                              uint64_t n) {
+    if (m > UINT32_MAX || k > UINT32_MAX || n > UINT32_MAX) return false;
     const uint32_t dims[3] = {static_cast<uint32_t>(m), static_cast<uint32_t>(k),
                               static_cast<uint32_t>(n)};
     return run("matmul_f32", {{a, m * k * sizeof(float)}, {b, k * n * sizeof(float)}},

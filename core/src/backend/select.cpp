@@ -4,6 +4,7 @@
 #include "backend/metal_backend.hpp"
 #include "backend/policy.hpp"
 #include "hardware/capabilities.hpp"
+#include "util/saturating.hpp"
 
 namespace tessra::backend {
 
@@ -33,8 +34,11 @@ const ComputeBackend& select_backend(const WorkloadEstimate& estimate) {
 
 std::optional<std::string> dispatch_matmul(const float* a, const float* b, float* c, uint64_t m,
                                            uint64_t k, uint64_t n) {
-    // Unsigned arithmetic wraps, as the estimate is meant to.
-    const WorkloadEstimate estimate{2 * m * k * n, 4 * (m * n + (m + n) * k), false};
+    // Saturating, so that a product too large for 64 bits never looks small.
+    const uint64_t elements = saturating_add(saturating_mul(m, n),
+                                             saturating_mul(saturating_add(m, n), k));
+    const WorkloadEstimate estimate{saturating_mul({2, m, k, n}), saturating_mul(4, elements),
+                                    false};
     BackendStatus s = select_backend(estimate).matmul_f32(a, b, c, m, k, n);
     if (!s) return backend_error_message(s.error());
     return std::nullopt;

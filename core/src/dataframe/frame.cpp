@@ -9,7 +9,6 @@
 
 #include "dataframe/csv/reader.hpp"
 #include "dataframe/rebuild.hpp"
-#include "sort/stable_sort.hpp"
 #include "scheduler/pool.hpp"
 
 namespace tessra {
@@ -61,6 +60,8 @@ DataFrame clone_frame(const DataFrame& df) {
     // wide columns would otherwise leave most cores idle, and the first touch of a fresh
     // page (the kernel's zero-fill) is spread over the threads with the copy.
     constexpr uint64_t kPiece = pool::kCopyChunk * sizeof(float);
+    // Bytes from which the pieces are copied side by side (4 MiB: ~0.5 ms of copying).
+    constexpr uint64_t kFrameCopyMin = uint64_t{1} << 22;
     struct Piece {
         std::byte* dst;
         const std::byte* src;
@@ -83,7 +84,7 @@ DataFrame clone_frame(const DataFrame& df) {
     }
     uint64_t bytes = 0;
     for (const Piece& piece : pieces) bytes += piece.bytes;
-    pool::parallel_for(pieces.size(), bytes < pool::kFrameCopyMin ? pieces.size() : 1, [&](size_t b, size_t e) {
+    pool::parallel_for(pieces.size(), bytes < kFrameCopyMin ? pieces.size() : 1, [&](size_t b, size_t e) {
         for (size_t i = b; i < e; ++i) std::memcpy(pieces[i].dst, pieces[i].src, pieces[i].bytes);
     });
     return out;
@@ -97,28 +98,6 @@ std::string frame_repr(const DataFrame& df) {
 namespace {
 
 Error column_not_found(const std::string& name) { return key_error("Column " + name + " not found"); }
-
-// The first error rebuilding every column into k rows read below `bound` would meet. A frame
-// operation checks this before it sizes anything by the row count, which the frame only claims.
-Status check_frame_rebuild(const DataFrame& df, uint64_t k, uint64_t bound) {
-    for (const auto& [key, series] : df.columns)
-        if (Status s = check_rebuild(key, series, k, bound); !s) return s;
-    return ok_status();
-}
-
-// Every column rebuilt over `rows` under its own key; the new frame has rows.size() rows.
-Result<DataFrame> rebuild_frame(const DataFrame& df, const Rows& rows) {
-    if (Status s = check_frame_rebuild(df, rows.size(), rows.bound); !s) return s.error();
-    DataFrame out;
-    out.row_count = rows.size();
-    out.columns.reserve(df.columns.size());
-    for (const auto& [key, series] : df.columns) {
-        Result<Series> col = rebuild_column(key, series, rows);
-        if (!col) return col.error();
-        out.columns.insert_or_assign(key, std::move(col).value());
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -239,26 +218,6 @@ Result<DataFrame> frame_filter_eq(const DataFrame& df, const std::string& col_na
     }
     const uint64_t bound = positions.empty() ? 0 : positions.back() + 1;
     return rebuild_frame(df, Rows::list(std::move(positions), bound));
-}
-
-Result<DataFrame> frame_sort_values(const DataFrame& df, const std::string& col_name, bool ascending) {
-    const Series* key = df.columns.find(col_name);
-    if (!key) return column_not_found(col_name);
-    const CoreArray& k = key->data;
-    const uint64_t n = df.row_count;
-    if (k.element_count() < n && is_table_numeric(k.dtype))
-        return short_column(col_name, k.element_count(), n, "values");
-    if (Status s = check_frame_rebuild(df, n, n); !s) return s.error();
-    if (n < 2 || !is_table_numeric(k.dtype)) {
-        if (ascending || n < 2) return rebuild_frame(df, Rows::range(0, n));
-        std::vector<uint64_t> reversed(n);
-        for (uint64_t i = 0; i < n; ++i) reversed[i] = n - 1 - i;
-        return rebuild_frame(df, Rows::list(std::move(reversed), n));
-    }
-    std::vector<uint64_t> order = stable_order(k.data.as<uint32_t>(), n, k.dtype == DType::Int32);
-    // Descending is the exact reverse of ascending: equal keys come out in reverse order.
-    if (!ascending) std::reverse(order.begin(), order.end());
-    return rebuild_frame(df, Rows::list(std::move(order), n));
 }
 
 // ---- read_csv -----------------------------------------------------------------------------

@@ -1,11 +1,9 @@
 #include "dataframe/groupby.hpp"
 
-#include <absl/container/flat_hash_map.h>
-
 #include <algorithm>
-#include <bit>
 #include <optional>
 
+#include "dataframe/key_table.hpp"
 #include "dataframe/rebuild.hpp"
 #include "sort/stable_sort.hpp"
 #include "scheduler/pool.hpp"
@@ -14,47 +12,43 @@ namespace tessra {
 
 namespace {
 
-// Key -> group number, for the per-row pass: open addressing with the pair in one word keeps
-// a probe to one load, where a general map's lookup costs several times that per row.
+// Keys per piece of group numbering; each piece keeps its own hash table, so pieces stay few
+// (two per thread) and long enough that merging the tables costs little beside numbering.
+constexpr size_t kGroupChunk = size_t{1} << 18;
+// Rows from which the columns of a group aggregation are summed side by side (~40 us per column).
+constexpr size_t kColumnRowsMin = size_t{1} << 16;
+
+// Key -> group number, for the per-row pass; grows as keys arrive.
 class KeyNumbers {
 public:
+    KeyNumbers() = default;
+    KeyNumbers(const KeyNumbers&) = delete;  // the table views its own slots
+    KeyNumbers& operator=(const KeyNumbers&) = delete;
+
     // The number of `key`, filing it as `next` when it is new (then fresh is set).
     uint32_t find_or_add(uint32_t key, uint32_t next, bool& fresh) {
-        for (uint64_t i = slot_of(key);; i = (i + 1) & mask_) {
-            const uint64_t s = slots_[i];
-            if (s == 0) {
-                slots_[i] = (uint64_t{next} + 1) << 32 | key;
-                fresh = true;
-                if (++size_ * 2 > slots_.size()) grow();
-                return next;
-            }
-            if (static_cast<uint32_t>(s) == key) {
-                fresh = false;
-                return static_cast<uint32_t>((s >> 32) - 1);
-            }
-        }
+        KeySlot& slot = table_.probe(key);
+        fresh = slot.value == KeySlot::kFree;
+        if (!fresh) return slot.value;
+        slot = {key, next};
+        if (++size_ * 2 > table_.size()) grow();
+        return next;
     }
 
 private:
-    uint64_t slot_of(uint32_t key) const { return (key * 0x9E3779B97F4A7C15ull) >> shift_; }
     void grow() {
-        std::vector<uint64_t> old = std::move(slots_);
-        slots_.assign(old.size() * 2, 0);
-        mask_ = slots_.size() - 1;
-        --shift_;
-        for (uint64_t s : old)
-            if (s != 0) {
-                uint64_t i = slot_of(static_cast<uint32_t>(s));
-                while (slots_[i] != 0) i = (i + 1) & mask_;
-                slots_[i] = s;
-            }
+        std::vector<KeySlot> old = std::move(slots_);
+        slots_.assign(old.size() * 2, KeySlot{0, KeySlot::kFree});
+        table_ = KeyTable(slots_.data(), table_.bits() + 1);
+        for (const KeySlot& s : old)
+            if (s.value != KeySlot::kFree) table_.probe(s.key) = s;
     }
 
-    std::vector<uint64_t> slots_ = std::vector<uint64_t>(kStart, 0);  // (number + 1) << 32 | key; 0 empty
-    uint64_t mask_ = kStart - 1;
-    int shift_ = 64 - std::countr_zero(kStart);
+    static constexpr int kStartBits = 10;
+    std::vector<KeySlot> slots_ =
+        std::vector<KeySlot>(size_t{1} << kStartBits, KeySlot{0, KeySlot::kFree});
+    KeyTable table_{slots_.data(), kStartBits};
     uint64_t size_ = 0;
-    static constexpr uint64_t kStart = 1024;
 };
 
 // Numbers the distinct keys of keys[b, e) in order of first occurrence: writes the local
@@ -89,36 +83,38 @@ Groups group_keys(const uint32_t* keys, uint64_t n, Groups::Kind kind) {
     g.rows = n;
     g.codes = AlignedBuffer::uninit(n * sizeof(uint32_t));
     uint32_t* codes = g.codes.as<uint32_t>();
-    if (n <= pool::kGroupChunk) {
+    if (n <= kGroupChunk) {
         number_keys(keys, 0, n, codes, g.keys, g.counts);
         return g;
     }
-    const uint64_t chunk = pool::grain_for(n, 2, pool::kGroupChunk);
-    const uint64_t chunks = (n + chunk - 1) / chunk;
+    const uint64_t chunk = pool::grain_for(n, 2, kGroupChunk);
+    const uint64_t chunks = pool::piece_count(n, chunk);
     // Each chunk numbers its own keys; the chunks are then merged in order, so group numbers
     // still follow the first occurrence in the whole column.
     std::vector<std::vector<uint32_t>> distinct(chunks);
     std::vector<std::vector<uint64_t>> counts(chunks);
-    pool::parallel_for(n, chunk, [&](size_t begin, size_t end) {
-        number_keys(keys, begin, end, codes, distinct[begin / chunk], counts[begin / chunk]);
+    pool::parallel_for_pieces(n, chunk, [&](size_t c, size_t begin, size_t end) {
+        number_keys(keys, begin, end, codes, distinct[c], counts[c]);
     });
-    absl::flat_hash_map<uint32_t, uint32_t> number;
+    KeyNumbers number;
     std::vector<std::vector<uint32_t>> renumber(chunks);
     for (uint64_t c = 0; c < chunks; ++c) {
         renumber[c].resize(distinct[c].size());
         for (size_t j = 0; j < distinct[c].size(); ++j) {
-            auto [it, fresh] = number.try_emplace(distinct[c][j], static_cast<uint32_t>(g.keys.size()));
+            bool fresh;
+            const uint32_t global =
+                number.find_or_add(distinct[c][j], static_cast<uint32_t>(g.keys.size()), fresh);
             if (fresh) {
                 g.keys.push_back(distinct[c][j]);
                 g.counts.push_back(0);
             }
-            g.counts[it->second] += counts[c][j];
-            renumber[c][j] = it->second;
+            g.counts[global] += counts[c][j];
+            renumber[c][j] = global;
         }
     }
     // The first chunk's numbers are already the global ones.
-    pool::parallel_for(n - chunk, chunk, [&](size_t begin, size_t end) {
-        const uint32_t* map = renumber[begin / chunk + 1].data();
+    pool::parallel_for_pieces(n - chunk, chunk, [&](size_t c, size_t begin, size_t end) {
+        const uint32_t* map = renumber[c + 1].data();
         uint32_t* later = codes + chunk;
         for (uint64_t i = begin; i < end; ++i) later[i] = map[later[i]];
     });
@@ -163,10 +159,7 @@ Result<DataFrame> aggregate(const GroupBy& gb, bool mean) {
         CoreArray out = uninit({g});
         float* dst = out.f32();
         if (key == gb.by) {
-            for (uint64_t r = 0; r < g; ++r) {
-                const uint32_t k = groups.keys[order[r]];
-                dst[r] = int_keys ? static_cast<float>(static_cast<int32_t>(k)) : std::bit_cast<float>(k);
-            }
+            for (uint64_t r = 0; r < g; ++r) dst[r] = key_value(groups.keys[order[r]], int_keys);
         } else if (!is_table_numeric(src.dtype)) {
             std::fill(dst, dst + g, 0.0f);
         } else if (src.element_count() < rows) {
@@ -189,7 +182,7 @@ Result<DataFrame> aggregate(const GroupBy& gb, bool mean) {
         }
         values[c] = std::move(out);
     };
-    pool::parallel_for(columns.size(), rows < pool::kColumnRowsMin ? columns.size() : 1,
+    pool::parallel_for(columns.size(), rows < kColumnRowsMin ? columns.size() : 1,
                        [&](size_t c0, size_t c1) {
                            for (size_t c = c0; c < c1; ++c) one_column(c);
                        });

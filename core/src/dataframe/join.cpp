@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "array/aligned_buffer.hpp"
+#include "dataframe/key_table.hpp"
 #include "dataframe/rebuild.hpp"
 #include "scheduler/pool.hpp"
 #include "util/memory_limit.hpp"
@@ -15,17 +16,6 @@
 namespace tessra {
 
 namespace {
-
-// [0, n) cut into a few chunks per pool thread, none shorter than `min_size`.
-struct Chunks {
-    Chunks(uint64_t n, uint64_t min_size)
-        : n(n), size(n <= min_size ? std::max<uint64_t>(n, 1) : pool::grain_for(n, 4, min_size)),
-          count((n + size - 1) / size) {}
-    uint64_t begin(uint64_t c) const { return c * size; }
-    uint64_t end(uint64_t c) const { return std::min(n, (c + 1) * size); }
-
-    uint64_t n, size, count;
-};
 
 // One allocation for all of a join's working arrays, handed out in order; every value is
 // written before it is read. A large one comes back from the allocator's kept mappings on the
@@ -50,19 +40,24 @@ private:
     uint64_t used_ = 0;
 };
 
+// Rows per piece of a pass over the rows of one side: a few pieces per pool thread, none
+// shorter than `min_rows`.
+uint64_t row_grain(uint64_t n, uint64_t min_rows) { return pool::grain_for(n, 4, min_rows); }
+
 // Key columns are split by key hash into 2^bits partitions, so that the work on one
-// partition stays within a cache-sized part of the index.
+// partition stays within a cache-sized part of the index. A partition is the hash's top bits.
 struct Partitioning {
     explicit Partitioning(int bits) : bits(bits) {}
-    static uint64_t hash(uint32_t key) { return uint64_t{key} * 0x9E3779B97F4A7C15ull; }
-    size_t of(uint32_t key) const { return static_cast<size_t>((hash(key) >> 32) >> (32 - bits)); }
+    size_t of(uint32_t key) const {
+        return static_cast<size_t>((key_hash(key) >> 32) >> (32 - bits));
+    }
     size_t count() const { return size_t{1} << bits; }
 
     int bits;
 };
 
 // The rows 0 .. n-1 and their keys ordered by partition, rows ascending within each; `begin`
-// holds where each partition starts, then n. Chunks count their rows per partition, then
+// holds where each partition starts, then n. Pieces count their rows per partition, then
 // scatter them; the keys travel along so that each partition reads its own in order.
 struct PartitionedRows {
     uint64_t* rows = nullptr;
@@ -74,24 +69,25 @@ PartitionedRows partition_rows(const uint32_t* keys, uint64_t n, const Partition
     const size_t parts = part.count();
     PartitionedRows out;
     out.begin.assign(parts + 1, n);
-    const Chunks ch(n, pool::kRowChunk);
-    std::vector<uint64_t> cursor(ch.count * parts);  // [chunk][partition]
-    pool::parallel_tasks(ch.count, [&](size_t c) {
+    const uint64_t grain = row_grain(n, pool::kRowChunk);
+    const size_t pieces = pool::piece_count(n, grain);
+    std::vector<uint64_t> cursor(pieces * parts);  // [piece][partition]
+    pool::parallel_for_pieces(n, grain, [&](size_t c, size_t b, size_t e) {
         uint64_t* count = &cursor[c * parts];
-        for (uint64_t i = ch.begin(c); i < ch.end(c); ++i) ++count[part.of(keys[i])];
+        for (uint64_t i = b; i < e; ++i) ++count[part.of(keys[i])];
     });
     uint64_t at = 0;
     for (size_t p = 0; p < parts; ++p) {
         out.begin[p] = at;
-        for (uint64_t c = 0; c < ch.count; ++c) at += std::exchange(cursor[c * parts + p], at);
+        for (size_t c = 0; c < pieces; ++c) at += std::exchange(cursor[c * parts + p], at);
     }
     out.rows = scratch.take<uint64_t>(n);
     out.keys = scratch.take<uint32_t>(n);
     uint64_t* rows = out.rows;
     uint32_t* sorted_keys = out.keys;
-    pool::parallel_tasks(ch.count, [&](size_t c) {
+    pool::parallel_for_pieces(n, grain, [&](size_t c, size_t b, size_t e) {
         uint64_t* next = &cursor[c * parts];
-        for (uint64_t i = ch.begin(c); i < ch.end(c); ++i) {
+        for (uint64_t i = b; i < e; ++i) {
             const uint32_t key = keys[i];
             const uint64_t at = next[part.of(key)]++;
             rows[at] = i;
@@ -102,15 +98,15 @@ PartitionedRows partition_rows(const uint32_t* keys, uint64_t n, const Partition
 }
 
 // The rows of the right key column grouped by key, each group's rows ascending, indexed
-// partition by partition. Each partition's open-addressing table (load at most one half) is
-// sized up front and stays within a cache-sized block of one shared allocation.
+// partition by partition. Each partition's table is sized up front and stays within a
+// cache-sized block of one shared allocation.
 class KeyIndex {
 public:
     KeyIndex(const uint32_t* keys, uint64_t n, const Partitioning& part, Scratch& scratch);
     // Scratch bytes an index of `n` rows may take: each table has at most 4 slots per row, or 2.
     static uint64_t room(uint64_t n, const Partitioning& part) {
         return Scratch::room<uint64_t>(n) + Scratch::room<uint32_t>(n) +
-               Scratch::room<Slot>(4 * n + 2 * part.count());
+               Scratch::room<KeySlot>(4 * n + 2 * part.count());
     }
 
     // How many rows hold `key` in its partition, and the first of them.
@@ -120,8 +116,8 @@ public:
     };
     Found find_rows(size_t partition, uint32_t key) const {
         const Part& part = parts_[partition];
-        const uint32_t group = find(part, key);
-        if (group == kEmpty) return {};
+        const uint32_t group = part.table.probe(key).value;
+        if (group == KeySlot::kFree) return {};
         if (part.direct) return {1, group};
         // Without repeated keys group g is the partition's row g.
         if (part.start.empty()) return {1, rows_[part.begin + group]};
@@ -130,46 +126,26 @@ public:
     // The rows holding a key that find_rows() counted more than once, ascending.
     std::span<const uint64_t> repeated_rows(uint32_t key) const {
         const Part& part = parts_[part_.of(key)];
-        const uint32_t group = find(part, key);
+        const uint32_t group = part.table.probe(key).value;
         return {rows_ + part.start[group], rows_ + part.start[group + 1]};
     }
-    void prefetch(size_t partition, uint32_t key) const {
-        const Part& part = parts_[partition];
-        __builtin_prefetch(slots_ + part.slots + home(part, key));
-    }
+    void prefetch(size_t partition, uint32_t key) const { parts_[partition].table.prefetch(key); }
 
 private:
-    static constexpr uint32_t kEmpty = ~uint32_t{0};
-    struct Slot {
-        uint32_t key;
-        uint32_t group;  // numbered in first-row order; kEmpty for a free slot
-    };
     struct Part {
         uint64_t begin = 0;           // where the partition's rows start in rows_
-        uint64_t slots = 0;           // where its table starts in slots_
-        int bits = 1;                 // log2 of its table's size
-        bool direct = false;          // its slots hold rows, not groups (all keys distinct)
+        KeyTable table;               // key -> group, numbered in first-row order, or row
+        bool direct = false;          // the table holds rows, not groups (all keys distinct)
         std::vector<uint64_t> start;  // with repeated keys only: where each group starts, then the end
     };
-
-    // The partition took the hash's top bits; the slot takes the ones below them.
-    uint64_t home(const Part& part, uint32_t key) const {
-        return (part_.hash(key) << part_.bits) >> (64 - part.bits);
+    // Load at most one half.
+    static int table_bits(uint64_t rows) {
+        return std::max(1, static_cast<int>(std::bit_width(rows)) + 1);
     }
-    // Where `key` is, or the free slot that ends its probe sequence.
-    Slot& probe(const Part& part, uint32_t key) const {
-        const uint64_t mask = (uint64_t{1} << part.bits) - 1;
-        Slot* slots = slots_ + part.slots;
-        uint64_t i = home(part, key);
-        while (slots[i].group != kEmpty && slots[i].key != key) i = (i + 1) & mask;
-        return slots[i];
-    }
-    uint32_t find(const Part& part, uint32_t key) const { return probe(part, key).group; }
 
     Partitioning part_;
     std::vector<Part> parts_;
     uint64_t* rows_;  // grouped rows, partition by partition
-    Slot* slots_;
 };
 
 KeyIndex::KeyIndex(const uint32_t* keys, uint64_t n, const Partitioning& part, Scratch& scratch)
@@ -185,67 +161,69 @@ KeyIndex::KeyIndex(const uint32_t* keys, uint64_t n, const Partitioning& part, S
     }
     const uint32_t* part_keys = part.bits > 0 ? by_part.keys : keys;
     uint64_t slots = 0;
+    for (size_t p = 0; p < parts_.size(); ++p)
+        slots += uint64_t{1} << table_bits(by_part.begin[p + 1] - by_part.begin[p]);
+    KeySlot* next = scratch.take<KeySlot>(slots);
     for (size_t p = 0; p < parts_.size(); ++p) {
-        const uint64_t rows = by_part.begin[p + 1] - by_part.begin[p];
+        // The partition took the hash's top bits; the home slot takes the ones below them.
+        const int bits = table_bits(by_part.begin[p + 1] - by_part.begin[p]);
         parts_[p].begin = by_part.begin[p];
-        parts_[p].slots = slots;
-        parts_[p].bits = std::max(1, static_cast<int>(std::bit_width(rows)) + 1);
-        slots += uint64_t{1} << parts_[p].bits;
+        parts_[p].table = KeyTable(next, bits, part.bits);
+        next += parts_[p].table.size();
     }
-    slots_ = scratch.take<Slot>(slots);
     pool::parallel_tasks(parts_.size(), [&](size_t p) {
         Part& part = parts_[p];
+        const KeyTable& table = part.table;
         const uint64_t b = part.begin, e = by_part.begin[p + 1];
-        Slot* table = slots_ + part.slots;
-        std::fill_n(table, uint64_t{1} << part.bits, Slot{0, kEmpty});
+        table.clear();
         uint32_t groups = 0;
         for (uint64_t j = b; j < e; ++j) {
-            const uint32_t key = part_keys[j];
-            Slot& slot = probe(part, key);
-            if (slot.group == kEmpty) slot = {key, groups++};
+            KeySlot& slot = table.probe(part_keys[j]);
+            if (slot.value == KeySlot::kFree) slot = {part_keys[j], groups++};
         }
         // Groups are numbered in row order, so rows with distinct keys are in place already;
         // a row small enough to sit in the slot spares the lookup a second cache miss.
         if (groups == e - b) {
-            if (n >= kEmpty) return;
-            for (uint64_t i = 0; i < (uint64_t{1} << part.bits); ++i)
-                if (table[i].group != kEmpty) table[i].group = static_cast<uint32_t>(rows_[b + table[i].group]);
+            if (n >= KeySlot::kFree) return;
+            for (KeySlot& slot : table)
+                if (slot.value != KeySlot::kFree)
+                    slot.value = static_cast<uint32_t>(rows_[b + slot.value]);
             part.direct = true;
             return;
         }
         std::vector<uint64_t>& start = part.start;
         start.assign(groups + 1, 0);
-        for (uint64_t j = b; j < e; ++j) ++start[find(part, part_keys[j]) + 1];
+        for (uint64_t j = b; j < e; ++j) ++start[table.probe(part_keys[j]).value + 1];
         start[0] = b;
         for (uint32_t g = 0; g < groups; ++g) start[g + 1] += start[g];
         const std::vector<uint64_t> src(rows_ + b, rows_ + e);
         std::vector<uint64_t> next(start.begin(), start.end() - 1);
-        for (uint64_t j = b; j < e; ++j) rows_[next[find(part, part_keys[j])]++] = src[j - b];
+        for (uint64_t j = b; j < e; ++j)
+            rows_[next[table.probe(part_keys[j]).value]++] = src[j - b];
     });
 }
 
-// Left and right row numbers of the output rows, in output order. When every left row gives
-// exactly one output row, `left` stays empty: the left rows are 0 .. n-1.
-struct Pairs {
-    uint64_t count = 0;
-    bool left_in_order = false;
-    std::vector<uint64_t> left, right;
-    uint64_t left_bound = 0, right_bound = 0;  // one past the largest row of each side
-};
+// ---- pairing the rows: index the right side, match the left rows, lay out, write ----------
 
-Pairs make_pairs(const uint32_t* left_keys, uint64_t n, const uint32_t* right_keys,
-                 uint64_t right_n, bool keep_unmatched) {
-    // About 8K right rows per partition keep a partition's map and rows in cache.
+// Each left row's match: Rows::kMissing for none, the right row for one, kSeveral with the
+// number of rows for more (looked up again when written).
+constexpr uint64_t kSeveral = uint64_t{1} << 63;
+bool several(uint64_t m) { return m != Rows::kMissing && (m & kSeveral); }
+// Output rows of a left row with match m.
+uint64_t output_rows(uint64_t m, bool keep_unmatched) {
+    return m == Rows::kMissing ? uint64_t{keep_unmatched} : several(m) ? m & ~kSeveral : 1;
+}
+
+// About 8K right rows per partition keep a partition's table and rows in cache.
+Partitioning partitioning_for(uint64_t n, uint64_t right_n) {
     const uint64_t larger = std::max(n, right_n);
-    const Partitioning part(larger < (1 << 14) ? 0 : std::bit_width(std::min<uint64_t>(larger >> 13, 1024)) - 1);
-    const uint64_t room = KeyIndex::room(right_n, part) + 3 * Scratch::room<uint64_t>(n);
-    require_memory(room, 1);
-    Scratch scratch(room);
-    const KeyIndex index(right_keys, right_n, part, scratch);
+    if (larger < (1 << 14)) return Partitioning(0);
+    return Partitioning(std::bit_width(std::min<uint64_t>(larger >> 13, 1024)) - 1);
+}
 
-    // Each left row's match, found partition by partition: kMissing for none, the right row
-    // for one, kSeveral with the number of rows for more (looked up again when written).
-    constexpr uint64_t kSeveral = uint64_t{1} << 63;
+// The match of each left row, found partition by partition.
+const uint64_t* match_left_rows(const KeyIndex& index, const uint32_t* left_keys, uint64_t n,
+                                const Partitioning& part, Scratch& scratch) {
     uint64_t* match = scratch.take<uint64_t>(n);
     PartitionedRows by_part;
     if (part.bits > 0) by_part = partition_rows(left_keys, n, part, scratch);
@@ -262,41 +240,63 @@ Pairs make_pairs(const uint32_t* left_keys, uint64_t n, const uint32_t* right_ke
                                                          : kSeveral | found.count;
         }
     });
-    auto several = [&](uint64_t m) { return m != Rows::kMissing && (m & kSeveral); };
+    return match;
+}
 
-    // Then the size of each chunk's output, and each chunk writes from its own start.
-    const Chunks ch(n, uint64_t{1} << 15);
-    std::vector<uint64_t> start(ch.count + 1), singles(ch.count);
-    pool::parallel_tasks(ch.count, [&](size_t c) {
+// Where each piece of left rows writes its output: start[c] for piece c, then the total.
+struct Layout {
+    std::vector<uint64_t> start;
+    bool one_each = false;  // every left row gives exactly one output row
+};
+
+Layout lay_out(const uint64_t* match, uint64_t n, uint64_t grain, bool keep_unmatched) {
+    const size_t pieces = pool::piece_count(n, grain);
+    Layout out;
+    out.start.assign(pieces + 1, 0);
+    std::vector<uint64_t> singles(pieces);
+    pool::parallel_for_pieces(n, grain, [&](size_t c, size_t b, size_t e) {
         uint64_t total = 0, single = 0;
-        for (uint64_t l = ch.begin(c); l < ch.end(c); ++l) {
-            const uint64_t m = match[l];
-            const uint64_t k = m == Rows::kMissing ? uint64_t{keep_unmatched} : several(m) ? m & ~kSeveral : 1;
+        for (uint64_t l = b; l < e; ++l) {
+            const uint64_t k = output_rows(match[l], keep_unmatched);
             total += k;
             single += k == 1;
         }
-        start[c + 1] = total;
+        out.start[c + 1] = total;
         singles[c] = single;
     });
     uint64_t single = 0;
-    for (uint64_t c = 0; c < ch.count; ++c) {
-        start[c + 1] += start[c];
+    for (size_t c = 0; c < pieces; ++c) {
+        out.start[c + 1] += out.start[c];
         single += singles[c];
     }
+    out.one_each = single == n && out.start.back() == n;
+    return out;
+}
 
+// Left and right row numbers of the output rows, in output order. When every left row gives
+// exactly one output row, `left` stays empty: the left rows are 0 .. n-1.
+struct Pairs {
+    uint64_t count = 0;
+    bool left_in_order = false;
+    std::vector<uint64_t> left, right;
+    uint64_t left_bound = 0, right_bound = 0;  // one past the largest row of each side
+};
+
+Pairs write_pairs(const uint64_t* match, const Layout& layout, const KeyIndex& index,
+                  const uint32_t* left_keys, uint64_t n, uint64_t grain, bool keep_unmatched) {
     Pairs out;
-    const uint64_t total = start[ch.count];
+    const uint64_t total = layout.start.back();
     out.count = total;
-    out.left_in_order = single == n && total == n;
+    out.left_in_order = layout.one_each;
     require_memory(total, 2 * sizeof(uint64_t));
     if (!out.left_in_order) out.left.resize(total);
     out.right.resize(total);
-    std::vector<uint64_t> right_bound(ch.count);
-    pool::parallel_tasks(ch.count, [&](size_t c) {
-        uint64_t o = start[c], bound = 0;
+    std::vector<uint64_t> right_bound(layout.start.size() - 1);
+    pool::parallel_for_pieces(n, grain, [&](size_t c, size_t b, size_t e) {
+        uint64_t o = layout.start[c], bound = 0;
         uint64_t* left = out.left_in_order ? nullptr : out.left.data();
         uint64_t* right = out.right.data();
-        for (uint64_t l = ch.begin(c); l < ch.end(c); ++l) {
+        for (uint64_t l = b; l < e; ++l) {
             const uint64_t m = match[l];
             if (!several(m)) {
                 if (m != Rows::kMissing) {
@@ -320,6 +320,19 @@ Pairs make_pairs(const uint32_t* left_keys, uint64_t n, const uint32_t* right_ke
     out.left_bound = total == 0 ? 0 : out.left_in_order ? n : out.left.back() + 1;
     for (uint64_t b : right_bound) out.right_bound = std::max(out.right_bound, b);
     return out;
+}
+
+Pairs make_pairs(const uint32_t* left_keys, uint64_t n, const uint32_t* right_keys,
+                 uint64_t right_n, bool keep_unmatched) {
+    const Partitioning part = partitioning_for(n, right_n);
+    const uint64_t room = KeyIndex::room(right_n, part) + 3 * Scratch::room<uint64_t>(n);
+    require_memory(room, 1);
+    Scratch scratch(room);
+    const KeyIndex index(right_keys, right_n, part, scratch);
+    const uint64_t* match = match_left_rows(index, left_keys, n, part, scratch);
+    const uint64_t grain = row_grain(n, uint64_t{1} << 15);
+    const Layout layout = lay_out(match, n, grain, keep_unmatched);
+    return write_pairs(match, layout, index, left_keys, n, grain, keep_unmatched);
 }
 
 }  // namespace

@@ -1,8 +1,14 @@
 #include "dataframe/labels.hpp"
 
+#include <cstring>
+
 #include "scheduler/pool.hpp"
 
 namespace tessra {
+
+namespace {
+AlignedBuffer number_buffer(uint64_t count) { return AlignedBuffer::reused(count * sizeof(uint64_t)); }
+}  // namespace
 
 Labels Labels::range(uint64_t count, uint64_t start) {
     Labels l;
@@ -13,10 +19,30 @@ Labels Labels::range(uint64_t count, uint64_t start) {
 
 Labels::Labels(std::vector<std::string> texts) : kind_(Kind::Texts), texts_(std::move(texts)) {}
 
+Labels Labels::numbers(std::shared_ptr<const AlignedBuffer> numbers) {
+    Labels l;
+    l.kind_ = Kind::Numbers;
+    l.numbers_ = std::move(numbers);
+    return l;
+}
+
+Labels Labels::numbers(AlignedBuffer numbers) {
+    return Labels::numbers(std::make_shared<const AlignedBuffer>(std::move(numbers)));
+}
+
+std::optional<Labels::Source> Labels::source() const {
+    switch (kind_) {
+        case Kind::Range: return Source{start_, nullptr};
+        case Kind::Numbers: return Source{0, numbers_->as<uint64_t>()};
+        case Kind::Texts: return std::nullopt;
+    }
+    return std::nullopt;
+}
+
 uint64_t Labels::size() const {
     switch (kind_) {
         case Kind::Range: return count_;
-        case Kind::Numbers: return numbers_->size();
+        case Kind::Numbers: return numbers_->size() / sizeof(uint64_t);
         case Kind::Texts: return texts_.size();
     }
     return 0;
@@ -25,7 +51,7 @@ uint64_t Labels::size() const {
 std::string Labels::text(uint64_t i) const {
     switch (kind_) {
         case Kind::Range: return std::to_string(start_ + i);
-        case Kind::Numbers: return std::to_string((*numbers_)[i]);
+        case Kind::Numbers: return std::to_string(numbers_->as<uint64_t>()[i]);
         case Kind::Texts: return texts_[i];
     }
     return {};
@@ -43,11 +69,10 @@ Labels Labels::slice(uint64_t begin, uint64_t end) const {
     switch (kind_) {
         case Kind::Range: return range(end - begin, start_ + begin);
         case Kind::Numbers: {
-            Labels l;
-            l.kind_ = Kind::Numbers;
-            l.numbers_ = std::make_shared<const std::vector<uint64_t>>(
-                numbers_->begin() + static_cast<ptrdiff_t>(begin), numbers_->begin() + static_cast<ptrdiff_t>(end));
-            return l;
+            AlignedBuffer part = number_buffer(end - begin);
+            if (end > begin)
+                std::memcpy(part.data(), numbers_->as<uint64_t>() + begin, (end - begin) * sizeof(uint64_t));
+            return numbers(std::move(part));
         }
         case Kind::Texts:
             return Labels(std::vector<std::string>(texts_.begin() + begin, texts_.begin() + end));
@@ -63,21 +88,16 @@ Labels Labels::gather(std::span<const uint64_t> positions) const {
         for (uint64_t p : positions) out.push_back(texts_[p]);
         return Labels(std::move(out));
     }
-    auto numbers = std::make_shared<std::vector<uint64_t>>(k);
-    uint64_t* out = numbers->data();
-    const uint64_t* nums = kind_ == Kind::Numbers ? numbers_->data() : nullptr;
-    const bool is_range = kind_ == Kind::Range;
-    const uint64_t start = start_;
+    AlignedBuffer numbers = number_buffer(k);
+    uint64_t* out = numbers.as<uint64_t>();
+    const Source src = *source();
     pool::parallel_for(k, pool::kRowChunk, [&](size_t b, size_t e) {
-        if (is_range)
-            for (size_t i = b; i < e; ++i) out[i] = start + positions[i];
+        if (src.numbers)
+            for (size_t i = b; i < e; ++i) out[i] = src.numbers[positions[i]];
         else
-            for (size_t i = b; i < e; ++i) out[i] = nums[positions[i]];
+            for (size_t i = b; i < e; ++i) out[i] = src.start + positions[i];
     });
-    Labels l;
-    l.kind_ = Kind::Numbers;
-    l.numbers_ = std::move(numbers);
-    return l;
+    return Labels::numbers(std::move(numbers));
 }
 
 }  // namespace tessra

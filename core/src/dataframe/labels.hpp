@@ -4,9 +4,12 @@
 // only when asked for; labels given by the user are kept as texts.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "array/aligned_buffer.hpp"
 
 namespace tessra {
 
@@ -16,6 +19,19 @@ public:
     // The labels "start" .. "start + count - 1".
     static Labels range(uint64_t count, uint64_t start = 0);
     explicit Labels(std::vector<std::string> texts);
+    // Labels that are the row numbers held in `numbers` (uint64_t each), which no one changes.
+    static Labels numbers(std::shared_ptr<const AlignedBuffer> numbers);
+    static Labels numbers(AlignedBuffer numbers);
+
+    // How label i of number labels is made: start + i, or numbers[i] when `numbers` is set.
+    // Two lists with equal sources give equal labels at every row both hold.
+    struct Source {
+        uint64_t start = 0;
+        const uint64_t* numbers = nullptr;
+        bool operator==(const Source&) const = default;
+    };
+    // The source of number labels; none for texts.
+    std::optional<Source> source() const;
 
     uint64_t size() const;
     std::string text(uint64_t i) const;
@@ -32,7 +48,7 @@ private:
     uint64_t start_ = 0;
     uint64_t count_ = 0;
     // Never changed once made, so copies of a selection's labels share one list.
-    std::shared_ptr<const std::vector<uint64_t>> numbers_;
+    std::shared_ptr<const AlignedBuffer> numbers_;
     std::vector<std::string> texts_;
 };
 

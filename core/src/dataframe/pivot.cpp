@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dataframe/groupby.hpp"
+#include "dataframe/missing.hpp"
 #include "dataframe/rebuild.hpp"
 #include "sort/stable_sort.hpp"
 #include "scheduler/pool.hpp"
@@ -14,8 +15,6 @@
 namespace tessra {
 
 namespace {
-
-const float kNaN = std::bit_cast<float>(0x7FC00000u);
 
 // The distinct keys of a key column in ascending order, and the place of each element's key
 // among them. A column of another type has no keys.
@@ -97,7 +96,7 @@ Result<DataFrame> frame_pivot(const DataFrame& df, const std::string& index,
     for (uint64_t q = 0; q < c; ++q) {
         grid.push_back(uninit({k}));
         cells.push_back(grid.back().f32());
-        std::fill_n(cells.back(), k, kNaN);
+        std::fill_n(cells.back(), k, missing_value());
     }
     const CoreArray& v = used[2]->data;
     if (rows > 0) {

@@ -1,22 +1,14 @@
 #include "hardware/capabilities.hpp"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 
 #include "platform/cpuid.hpp"
 #include "platform/metal.hpp"
 #include "platform/sysctl.hpp"
 #include "hardware/env_text.hpp"
-
-extern char** environ;
+#include "util/decimal.hpp"
+#include "util/utf8.hpp"
 
 namespace tessra::hw {
 
@@ -68,85 +60,15 @@ uint64_t init_physical_core_count() {
     return count;
 }
 
-// ---- sysctl child process --------------------------------------------------------------
-
-namespace {
-
-// Runs `sysctl -n key` with empty input; its standard output, or nothing when it cannot start.
-std::optional<std::string> run_sysctl(const char* key) {
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return std::nullopt;
-    if (pipe2(err, O_CLOEXEC) != 0) {
-        close(out[0]);
-        close(out[1]);
-        return std::nullopt;
-    }
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
-    char prog[] = "sysctl", flag[] = "-n";
-    std::string k(key);
-    char* argv[] = {prog, flag, k.data(), nullptr};
-    pid_t pid;
-    int rc = posix_spawnp(&pid, "sysctl", &fa, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&fa);
-    close(out[1]);
-    close(err[1]);
-    if (rc != 0) {
-        close(out[0]);
-        close(err[0]);
-        return std::nullopt;
-    }
-    // Drain both pipes so a chatty child never blocks on a full one.
-    std::string text;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    int open_fds = 2;
-    char buf[4096];
-    while (open_fds > 0) {
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-            ssize_t n = read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                if (i == 0) text.append(buf, static_cast<size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open_fds;
-            }
-        }
-    }
-    for (pollfd& p : fds)
-        if (p.fd >= 0) close(p.fd);
-    int status;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return text;
-}
-
-}  // namespace
+// ---- sysctl output ----------------------------------------------------------------------
 
 std::optional<uint64_t> parse_sysctl_output(std::string_view out) {
     if (!valid_utf8(out)) return std::nullopt;
-    out = trim_white_space(out);
-    if (!out.empty() && out.front() == '+') out.remove_prefix(1);
-    if (out.empty()) return std::nullopt;
-    uint64_t v = 0;
-    for (char ch : out) {
-        if (ch < '0' || ch > '9') return std::nullopt;
-        if (__builtin_mul_overflow(v, 10, &v) || __builtin_add_overflow(v, uint64_t(ch - '0'), &v))
-            return std::nullopt;
-    }
-    return v;
+    return plain_u64(trim_white_space(out));
 }
 
 std::optional<uint64_t> sysctl_u64(const char* key) {
-    std::optional<std::string> out = run_sysctl(key);
+    std::optional<std::string> out = platform::sysctl_command_output(key);
     if (!out) return std::nullopt;
     return parse_sysctl_output(*out);
 }

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "dataframe/csv/utf8.hpp"
+#include "util/utf8.hpp"
 
 namespace tessra::hw {
 
@@ -28,11 +28,6 @@ char32_t decode(std::string_view s, size_t i, size_t& len) {
 bool continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
 }  // namespace
-
-bool valid_utf8(std::string_view s) {
-    return csv::utf8_valid_up_to(reinterpret_cast<const unsigned char*>(s.data()), s.size()) ==
-           s.size();
-}
 
 std::string_view trim_white_space(std::string_view s) {
     size_t len;

@@ -7,7 +7,6 @@
 
 namespace tessra::hw {
 
-bool valid_utf8(std::string_view s);
 std::string_view trim_white_space(std::string_view s);
 // The variable's value when it is set to valid UTF-8, else nothing.
 std::optional<std::string> env_text(const char* name);

@@ -91,9 +91,12 @@ std::string ascii_lower(std::string_view s) {
 struct Search {
     const DiscoveryProbe& probe;
 
-    std::optional<std::string> first_existing(Paths paths, const std::string& prefix = "") const {
+    // Relative paths are joined to `root` with one '/' even when the root is empty, so an empty
+    // variable never makes a path relative to the working directory.
+    std::optional<std::string> first_existing(Paths paths,
+                                              const std::optional<std::string>& root = {}) const {
         for (const char* p : paths) {
-            std::string path = prefix.empty() ? std::string(p) : prefix + "/" + p;
+            std::string path = root ? *root + "/" + p : std::string(p);
             if (probe.exists(path)) return path;
         }
         return std::nullopt;
@@ -101,7 +104,7 @@ struct Search {
 
     std::optional<std::string> mkl() const {
         if (auto root = probe.env("MKLROOT"))
-            if (auto p = first_existing(kMklRootPaths, *root)) return p;
+            if (auto p = first_existing(kMklRootPaths, root)) return p;
         if (auto ld = probe.env("LD_LIBRARY_PATH")) {
             size_t start = 0;
             while (true) {
@@ -114,7 +117,7 @@ struct Search {
         }
         for (const char* var : {"VIRTUAL_ENV", "CONDA_PREFIX"})
             if (auto prefix = probe.env(var))
-                if (auto p = first_existing(kMklPrefixPaths, *prefix)) return p;
+                if (auto p = first_existing(kMklPrefixPaths, prefix)) return p;
         return first_existing(kMklPaths);
     }
 

@@ -9,6 +9,7 @@
 #include "matmul/matmul_parallel.hpp"
 #include "matmul/matmul_small.hpp"
 #include "platform/cblas.hpp"
+#include "util/saturating.hpp"
 
 namespace tessra {
 
@@ -54,7 +55,7 @@ bool fits_cblas(uint64_t v) { return v <= static_cast<uint64_t>(std::numeric_lim
 backend::BackendStatus backend::CpuBackend::matmul_f32(const float* a, const float* b, float* c,
                                                        uint64_t m, uint64_t k, uint64_t n) const {
     if (a == nullptr || b == nullptr || c == nullptr) return invalid_input("Null pointer");
-    if (m * k * n <= kSmallProductMax) {
+    if (saturating_mul({m, k, n}) <= kSmallProductMax) {
         record_small_product();
         matmul_small(a, b, c, m, k, n);
         return success();

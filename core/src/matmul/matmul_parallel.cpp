@@ -6,6 +6,7 @@
 #include "matmul/matmul_rows_kernel.hpp"
 #include "matmul/matmul_small.hpp"
 #include "platform/cpuid.hpp"
+#include "util/saturating.hpp"
 
 namespace tessra {
 
@@ -26,7 +27,7 @@ uint64_t matmul_rows_per_job(uint64_t m, uint64_t t) {
 
 void matmul_parallel(const float* a, const float* b, float* c, uint64_t m, uint64_t k, uint64_t n,
                      uint64_t threads) {
-    if (m < kMinJobRows || threads < 2 || m * k * n <= kSmallProductMax) {
+    if (m < kMinJobRows || threads < 2 || saturating_mul({m, k, n}) <= kSmallProductMax) {
         matmul_rows(a, b, c, m, k, n);
         return;
     }

@@ -10,6 +10,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "util/panic.hpp"
 
@@ -21,19 +22,32 @@ thread_local bool t_is_matmul_worker = false;
 
 class MatmulPool {
 public:
-    // Threads started before a failure keep using the pool, so it is never freed.
-    void start(size_t threads) {
-        for (size_t i = 0; i < threads; ++i) {
-            std::thread worker([this] {
-                t_is_matmul_worker = true;
-                work();
-            });
-            // Named here, not by the worker, so the name is in place before the product returns.
-            const std::string name = "tessra-mm-" + std::to_string(i);
-            pthread_setname_np(worker.native_handle(), name.c_str());
-            worker.detach();
-            ++size_;
+    // If a worker cannot start, those that did are stopped and joined before the error leaves,
+    // so a failed start leaves no thread behind.
+    explicit MatmulPool(size_t threads) {
+        std::vector<std::thread> started;
+        started.reserve(threads);
+        try {
+            for (size_t i = 0; i < threads; ++i) {
+                started.emplace_back([this] {
+                    t_is_matmul_worker = true;
+                    work();
+                });
+                // Named here, not by the worker, so the name is in place before the product returns.
+                const std::string name = "tessra-mm-" + std::to_string(i);
+                pthread_setname_np(started.back().native_handle(), name.c_str());
+            }
+        } catch (...) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                stopping_ = true;
+            }
+            ready_.notify_all();
+            for (std::thread& t : started) t.join();
+            throw;
         }
+        for (std::thread& t : started) t.detach();
+        size_ = threads;
     }
 
     size_t size() const { return size_; }
@@ -47,39 +61,52 @@ public:
     }
 
 private:
-    [[noreturn]] void work() {
+    void work() {
+        std::unique_lock<std::mutex> lock(mutex_);
         while (true) {
-            std::function<void()> job;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                ready_.wait(lock, [&] { return !jobs_.empty(); });
-                job = std::move(jobs_.front());
-                jobs_.pop_front();
-            }
+            ready_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
+            if (jobs_.empty()) return;
+            std::function<void()> job = std::move(jobs_.front());
+            jobs_.pop_front();
+            lock.unlock();
             job();
+            lock.lock();
         }
     }
 
     size_t size_ = 0;
+    bool stopping_ = false;  // only while a failed start is undone
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<std::function<void()>> jobs_;
 };
 
+// The pool lives as long as the process; `g_build` is held while one is made.
+std::mutex g_build;
 std::atomic<MatmulPool*> g_pool{nullptr};
 
+// A forked child has none of the pool's threads: it forgets the pool (leaving its memory as it
+// is, since a worker may have held its lock at the fork) and makes its own on first use.
+void lock_build() { g_build.lock(); }
+void unlock_build() { g_build.unlock(); }
+void forget_pool_in_child() {
+    g_pool.store(nullptr, std::memory_order_relaxed);
+    g_build.unlock();
+}
+
 MatmulPool& pool_for(size_t threads) {
-    static MatmulPool* made = [&] {
-        try {
-            auto* p = new MatmulPool;  // lives as long as the process
-            p->start(threads == 0 ? 1 : threads);
-            g_pool.store(p, std::memory_order_release);
-            return p;
-        } catch (const std::system_error&) {
-            panic("[tessra] Failed to build Rayon ThreadPool for matmul");
-        }
-    }();
-    return *made;
+    if (MatmulPool* p = g_pool.load(std::memory_order_acquire)) return *p;
+    std::lock_guard<std::mutex> lock(g_build);
+    if (MatmulPool* p = g_pool.load(std::memory_order_relaxed)) return *p;
+    [[maybe_unused]] static const int fork_handlers =
+        pthread_atfork(lock_build, unlock_build, forget_pool_in_child);
+    try {
+        auto* p = new MatmulPool(threads == 0 ? 1 : threads);
+        g_pool.store(p, std::memory_order_release);
+        return *p;
+    } catch (const std::system_error&) {
+        panic("[tessra] Failed to build Rayon ThreadPool for matmul");
+    }
 }
 
 // Counts the batch's unfinished tasks and keeps its first failure.

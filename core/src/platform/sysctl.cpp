@@ -1,5 +1,11 @@
 #include "platform/sysctl.hpp"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -8,6 +14,8 @@
 #include <set>
 #include <string>
 #include <utility>
+
+extern char** environ;
 
 namespace tessra::platform {
 
@@ -57,6 +65,62 @@ int sysctlbyname(const char* name, void* oldp, size_t* oldlenp, const void* newp
     }
     *oldlenp = sizeof(count);
     return 0;
+}
+
+std::optional<std::string> sysctl_command_output(const char* key) {
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return std::nullopt;
+    if (pipe2(err, O_CLOEXEC) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return std::nullopt;
+    }
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    char prog[] = "sysctl", flag[] = "-n";
+    std::string k(key);
+    char* argv[] = {prog, flag, k.data(), nullptr};
+    pid_t pid;
+    int rc = posix_spawnp(&pid, "sysctl", &fa, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&fa);
+    close(out[1]);
+    close(err[1]);
+    if (rc != 0) {
+        close(out[0]);
+        close(err[0]);
+        return std::nullopt;
+    }
+    // Drain both pipes so a chatty child never blocks on a full one.
+    std::string text;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open_fds = 2;
+    char buf[4096];
+    while (open_fds > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                if (i == 0) text.append(buf, static_cast<size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_fds;
+            }
+        }
+    }
+    for (pollfd& p : fds)
+        if (p.fd >= 0) close(p.fd);
+    int status;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return text;
 }
 
 }  // namespace tessra::platform

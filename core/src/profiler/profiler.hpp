@@ -44,8 +44,9 @@ struct ProfilerState {
 
 ProfilerState& profiler_state();
 
-// Owned by the timed function's frame. `operation` and `backend` must outlive the scope (the
-// timed functions pass literals); the state is immortal, so plain pointers keep it.
+// Owned by the timed function's frame. `operation` and `backend` are viewed, not copied, until
+// the scope finishes, so they must outlive it (literals, or strings of the caller's frame); the
+// state is immortal, so plain pointers keep it.
 class ProfileScope {
 public:
     ProfileScope(ProfileScope&& other) noexcept;

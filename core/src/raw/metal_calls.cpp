@@ -35,6 +35,7 @@ std::string name_of(const char* kernel) {
 Result<float> reduction(const char* fn, const char* op, const char* kernel, uint64_t data,
                         uint64_t count, Result<float> on_empty) {
     if (Status s = check_addresses(fn, {data}); !s) return s.error();
+    if (Status s = check_bytes("count", {count, 4}); !s) return s.error();
     if (count == 0) return on_empty;
     return timed(op, "Metal", count, [&] { return reduce(kernel, data, count); });
 }
@@ -46,6 +47,7 @@ bool metal_is_available() { return platform::metal_device() != nullptr; }
 Status metal_binary(const char* kernel, uint64_t a, uint64_t b, uint64_t result, uint64_t count) {
     const std::string op = name_of(kernel);
     if (Status s = check_addresses("metal_" + std::string(kernel), {a, b, result}); !s) return s;
+    if (Status s = check_bytes("count", {count, 4}); !s) return s;
     return timed(op, "Metal", count, [&] {
         return ran(backend::run_metal_binary_kernel(kernel, at<float>(a), at<float>(b),
                                                     at_mut<float>(result), count),
@@ -59,6 +61,7 @@ Result<float> metal_sum_f32(uint64_t data, uint64_t count) {
 
 Result<float> metal_mean_f32(uint64_t data, uint64_t count) {
     if (Status s = check_addresses("metal_mean_f32", {data}); !s) return s.error();
+    if (Status s = check_bytes("count", {count, 4}); !s) return s.error();
     if (count == 0) return value_error("Cannot compute mean of empty array");
     return timed("mean", "Metal", count, [&]() -> Result<float> {
         Result<float> s = reduce("sum_f32", data, count);
@@ -79,6 +82,7 @@ Result<float> metal_min_f32(uint64_t data, uint64_t count) {
 
 Status metal_matmul_f32(uint64_t a, uint64_t b, uint64_t c, uint64_t m, uint64_t k, uint64_t n) {
     if (Status s = check_addresses("metal_matmul_f32", {a, b, c}); !s) return s;
+    if (Status s = check_product_bytes("c", m, k, n); !s) return s;
     return timed("matmul", "Metal", m * k * n, [&] {
         return ran(
             backend::run_metal_matmul_kernel(at<float>(a), at<float>(b), at_mut<float>(c), m, k, n),
@@ -88,6 +92,7 @@ Status metal_matmul_f32(uint64_t a, uint64_t b, uint64_t c, uint64_t m, uint64_t
 
 Status metal_transpose_f32(uint64_t in, uint64_t out, uint64_t m, uint64_t n) {
     if (Status s = check_addresses("metal_transpose_f32", {in, out}); !s) return s;
+    if (Status s = check_bytes("in (m x n)", {m, n, 4}); !s) return s;
     return timed("transpose", "Metal", m * n, [&] {
         const float* src = at<float>(in);
         float* dst = at_mut<float>(out);

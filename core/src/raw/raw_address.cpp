@@ -26,6 +26,7 @@ template <class Op>
 Status elementwise(const char* fn, const char* op, uint64_t a, uint64_t b, uint64_t out,
                    uint64_t count, Op run) {
     if (Status s = check_addresses(fn, {a, b, out}); !s) return s;
+    if (Status s = check_bytes("count", {count, 4}); !s) return s;
     if (count == 0) return ok_status();
     return timed(op, "CPU", count, [&] {
         return shown(run(at<float>(a), at<float>(b), at_mut<float>(out), count));
@@ -78,12 +79,14 @@ Result<float> cpu_sum(uint64_t data, uint64_t count) {
 
 Result<float> sum_f32(uint64_t data, uint64_t count) {
     if (Status s = check_addresses("array_sum_f32", {data}); !s) return s.error();
+    if (Status s = check_bytes("count", {count, 4}); !s) return s.error();
     if (count == 0) return 0.0f;
     return timed("sum", "CPU", count, [&] { return cpu_sum(data, count); });
 }
 
 Result<float> mean_f32(uint64_t data, uint64_t count) {
     if (Status s = check_addresses("array_mean_f32", {data}); !s) return s.error();
+    if (Status s = check_bytes("count", {count, 4}); !s) return s.error();
     if (count == 0) return value_error("Cannot compute mean of empty array");
     return timed("mean", "CPU", count, [&]() -> Result<float> {
         Result<float> s = cpu_sum(data, count);
@@ -123,6 +126,7 @@ float dot_product(const float* a, const float* b, uint64_t count) {
 
 Result<int32_t> sum_i32(uint64_t data, uint64_t count) {
     if (Status s = check_addresses("array_sum_i32", {data}); !s) return s.error();
+    if (Status s = check_bytes("count", {count, 4}); !s) return s.error();
     if (count == 0) return 0;
     return timed("sum", "CPU", count, [&]() -> Result<int32_t> {
         return with_thread_arena([&](Arena&) {
@@ -165,6 +169,7 @@ Result<bool> all(uint64_t data, uint64_t count) {
 
 Result<float> dot_product_f32(uint64_t a, uint64_t b, uint64_t count) {
     if (Status s = check_addresses("array_dot_product_f32", {a, b}); !s) return s.error();
+    if (Status s = check_bytes("count", {count, 4}); !s) return s.error();
     if (count == 0) return 0.0f;
     return timed("dot_product", "CPU", count, [&]() -> Result<float> {
         return kernels::dot_product(at<float>(a), at<float>(b), count);
@@ -173,6 +178,7 @@ Result<float> dot_product_f32(uint64_t a, uint64_t b, uint64_t count) {
 
 Status matmul_2d_f32(uint64_t a, uint64_t b, uint64_t out, uint64_t m, uint64_t k, uint64_t n) {
     if (Status s = check_addresses("array_matmul_2d_f32", {a, b, out}); !s) return s;
+    if (Status s = check_product_bytes("out", m, k, n); !s) return s;
     return timed("matmul_2d", "CPU", m * k * n, [&]() -> Status {
         if (auto failure = backend::dispatch_matmul(at<float>(a), at<float>(b), at_mut<float>(out),
                                                     m, k, n))

@@ -1,4 +1,5 @@
 // Reductions over a strided view of caller-owned single-precision values.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -44,12 +45,26 @@ void walk(uint64_t data, Extents shape, Extents strides, Visit visit) {
     }
 }
 
-// Shared front of the four functions: the address, extent and empty-list tests, then the scope.
-// `on_empty_list` is the empty-list exit; `work` gets the element count (a wrapping product) and
-// whether an extent of 0 empties the view.
+// A non-empty view whose element count, or whose bytes from its lowest to its highest element,
+// do not fit in 64 bits: no caller owns such a buffer, and its offsets would wrap.
+Status check_view_bytes(Extents shape, Extents strides) {
+    uint64_t count = 1, span = sizeof(float);
+    for (size_t d = 0; d < shape.size(); ++d) {
+        const uint64_t extent = static_cast<uint64_t>(shape[d]);
+        const int64_t s = d < strides.size() ? strides[d] : 0;
+        const uint64_t step = s < 0 ? 0 - static_cast<uint64_t>(s) : static_cast<uint64_t>(s);
+        count = saturating_mul(count, extent);
+        span = saturating_add(span, saturating_mul(extent - 1, step));
+    }
+    return check_bytes("view", {std::max(saturating_mul(count, sizeof(float)), span)});
+}
+
+// Shared front of the four functions: the address, extent, empty-list and size tests, then the
+// scope. `on_empty_list` is the empty-list exit; `work` gets the element count (a wrapping
+// product) and whether an extent of 0 empties the view.
 template <class T, class Work>
 Result<T> strided(const char* fn, const char* operation, uint64_t data, Extents shape,
-                  Result<T> on_empty_list, Work work) {
+                  Extents strides, Result<T> on_empty_list, Work work) {
     if (Status s = check_addresses(fn, {data}); !s) return s.error();
     for (int64_t e : shape)
         if (e < 0) return value_error("shape extents must be non-negative");
@@ -60,6 +75,8 @@ Result<T> strided(const char* fn, const char* operation, uint64_t data, Extents 
         elements *= static_cast<uint64_t>(e);
         empty = empty || e == 0;
     }
+    if (!empty)
+        if (Status s = check_view_bytes(shape, strides); !s) return s.error();
     return timed(operation, "CPU", elements, [&]() -> Result<T> { return work(elements, empty); });
 }
 
@@ -90,14 +107,14 @@ constexpr const char* kMinEmpty = "Cannot compute min of empty array";
 }  // namespace
 
 Result<float> sum_f32_strided(uint64_t data, Extents shape, Extents strides) {
-    return strided<float>("array_sum_f32_strided", "sum_strided", data, shape, 0.0f,
+    return strided<float>("array_sum_f32_strided", "sum_strided", data, shape, strides, 0.0f,
                           [&](uint64_t, bool empty) -> Result<float> {
                               return walk_sum(data, shape, strides, empty);
                           });
 }
 
 Result<float> mean_f32_strided(uint64_t data, Extents shape, Extents strides) {
-    return strided<float>("array_mean_f32_strided", "mean_strided", data, shape,
+    return strided<float>("array_mean_f32_strided", "mean_strided", data, shape, strides,
                           value_error(kMeanEmpty), [&](uint64_t n, bool empty) -> Result<float> {
                               if (empty) return 0.0f;
                               return walk_sum(data, shape, strides, empty) / static_cast<float>(n);
@@ -105,7 +122,7 @@ Result<float> mean_f32_strided(uint64_t data, Extents shape, Extents strides) {
 }
 
 Result<float> max_f32_strided(uint64_t data, Extents shape, Extents strides) {
-    return strided<float>("array_max_f32_strided", "max_strided", data, shape,
+    return strided<float>("array_max_f32_strided", "max_strided", data, shape, strides,
                           value_error(kMaxEmpty), [&](uint64_t, bool empty) {
                               return walk_extreme(data, shape, strides, empty, kMaxEmpty,
                                                   [](float v, float m) { return v > m; });
@@ -113,7 +130,7 @@ Result<float> max_f32_strided(uint64_t data, Extents shape, Extents strides) {
 }
 
 Result<float> min_f32_strided(uint64_t data, Extents shape, Extents strides) {
-    return strided<float>("array_min_f32_strided", "min_strided", data, shape,
+    return strided<float>("array_min_f32_strided", "min_strided", data, shape, strides,
                           value_error(kMinEmpty), [&](uint64_t, bool empty) {
                               return walk_extreme(data, shape, strides, empty, kMinEmpty,
                                                   [](float v, float m) { return v < m; });

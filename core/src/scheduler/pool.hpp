@@ -31,23 +31,6 @@ inline constexpr size_t kPiecesPerThread = 16;
 inline constexpr size_t kRowChunk = size_t{1} << 16;
 // Floats per piece of contiguous copies (memcpy, ~0.1 ns per float).
 inline constexpr size_t kCopyChunk = size_t{1} << 18;
-// Keys per piece of group numbering; each piece keeps its own hash table, so pieces stay few
-// (two per thread) and long enough that merging the tables costs little beside numbering.
-inline constexpr size_t kGroupChunk = size_t{1} << 18;
-// Rows from which the columns of a group aggregation are summed side by side (~40 us per column).
-inline constexpr size_t kColumnRowsMin = size_t{1} << 16;
-// Bytes from which the columns of a frame are copied side by side (4 MiB: ~0.5 ms of copying).
-inline constexpr size_t kFrameCopyMin = size_t{1} << 22;
-// CSV text per parse task (512 KiB, ~0.5 ms). Tasks guess where their records start and a wrong
-// guess costs a serial re-read, so there are four per thread: enough to even out, few guesses.
-inline constexpr size_t kCsvChunkMin = size_t{512} << 10;
-// File reads from which the bytes are read by several threads (8 MiB), in pieces of 1 MiB: a
-// 16 MiB text window then keeps every thread busy, each piece ~100 us from the page cache.
-inline constexpr size_t kParallelReadMin = size_t{8} << 20;
-inline constexpr size_t kReadPiece = size_t{1} << 20;
-// Floats from which parsed CSV columns are put together in parallel, and floats per piece.
-inline constexpr size_t kCsvCopyMin = size_t{1} << 18;
-inline constexpr size_t kCsvCopyChunk = size_t{1} << 15;
 
 // ---- Loops ------------------------------------------------------------------------------------
 
@@ -64,28 +47,39 @@ void settle();
 void run_tasks(size_t count, void (*call)(const void*, size_t), const void* context);
 }  // namespace detail
 
-// Runs body(begin, end) over [0, n) cut into consecutive pieces of `grain` items (the last one
-// shorter), piece c starting at c * grain: on the pool when there are two or more pieces, on
-// the calling thread when there is one.
+// The number of pieces of `grain` items (0 counting as 1) that [0, n) is cut into.
+inline size_t piece_count(size_t n, size_t grain) {
+    if (grain == 0) grain = 1;
+    return n / grain + (n % grain != 0);
+}
+
+// Runs body(c, begin, end) over [0, n) cut into consecutive pieces of `grain` items (the last
+// one shorter), piece c starting at c * grain: on the pool when there are two or more pieces,
+// on the calling thread when there is one. The piece number indexes per-piece results.
 template <class F>
-void parallel_for(size_t n, size_t grain, F&& body) {
+void parallel_for_pieces(size_t n, size_t grain, F&& body) {
     detail::settle();
     if (n == 0) return;
     if (grain == 0) grain = 1;
     if (n <= grain) {
-        body(size_t{0}, n);
+        body(size_t{0}, size_t{0}, n);
         return;
     }
     struct Context {
         std::remove_reference_t<F>* body;
         size_t n, grain;
     } context{&body, n, grain};
-    const size_t pieces = n / grain + (n % grain != 0);
-    detail::run_tasks(pieces, [](const void* p, size_t c) {
+    detail::run_tasks(piece_count(n, grain), [](const void* p, size_t c) {
         const auto& ctx = *static_cast<const Context*>(p);
         const size_t begin = c * ctx.grain;
-        (*ctx.body)(begin, begin + (ctx.n - begin < ctx.grain ? ctx.n - begin : ctx.grain));
+        (*ctx.body)(c, begin, begin + (ctx.n - begin < ctx.grain ? ctx.n - begin : ctx.grain));
     }, &context);
+}
+
+// As parallel_for_pieces, with body(begin, end).
+template <class F>
+void parallel_for(size_t n, size_t grain, F&& body) {
+    parallel_for_pieces(n, grain, [&body](size_t, size_t begin, size_t end) { body(begin, end); });
 }
 
 // Runs task(i) for each i in [0, count), one index per piece.

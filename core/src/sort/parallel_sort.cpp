@@ -1,9 +1,10 @@
-// Parallel stable radix sort of floats by their order key.
+// Parallel stable radix sorts by a 32-bit order key: of floats, and of packed items (the key in
+// the high word, a position in the low word).
 //
-// One parallel pass distributes the values by the top 11 bits of their key (sign, exponent and
-// two mantissa bits), which splits real data into many buckets; the buckets are then sorted on
-// the low 21 bits independently, each by one thread in its own cache. A bucket too big for one
-// thread is sorted by all of them. Every step keeps input order among equal keys.
+// One parallel pass distributes the items by the top 11 bits of their key (for floats: sign,
+// exponent and two mantissa bits), which splits real data into many buckets; the buckets are
+// then sorted on the low 21 bits independently, each by one thread in its own cache. A bucket
+// too big for one thread is sorted by all of them. Every step keeps input order among equal keys.
 #include "sort/parallel_sort.hpp"
 
 #include <algorithm>
@@ -34,8 +35,12 @@ constexpr size_t kNarrowMax = 8192;
 constexpr Digits kWide = {2, {0, 11}, {0x7FF, 0x3FF}, {0, 2048}, 3072};
 constexpr Digits kNarrow = {3, {0, 7, 14}, {0x7F, 0x7F, 0x7F}, {0, 128, 256}, 384};
 
-constexpr FloatBitsKey key_of;
 inline size_t top_of(uint32_t key) { return key >> kLowBits; }
+
+// The key of a packed item.
+struct HighWord {
+    uint32_t operator()(uint64_t item) const { return static_cast<uint32_t>(item >> 32); }
+};
 
 // Ranges [0, n) cut into `count` nearly equal parts, run one part per task on the pool.
 class Parts {
@@ -54,38 +59,40 @@ private:
     size_t count_;
 };
 
-// Sorts v[0 .. n) (values sharing their top bits) on the calling thread; scratch has n slots.
-template <Digits D>
-void sort_low_serial(uint32_t* v, uint32_t* scratch, size_t n) {
-    RadixPlan<D> plan = radix_plan<D>(v, n, key_of);
-    const uint32_t* sorted = radix_run(plan, v, scratch, v, n, key_of);
-    if (sorted != v) std::memcpy(v, sorted, n * sizeof(uint32_t));
+// Sorts v[0 .. n) (items sharing their top bits) on the calling thread; scratch has n slots.
+template <Digits D, class T, class Key>
+void sort_low_serial(T* v, T* scratch, size_t n, Key key) {
+    RadixPlan<D> plan = radix_plan<D>(v, n, key);
+    const T* sorted = radix_run(plan, v, scratch, v, n, key);
+    if (sorted != v) std::memcpy(v, sorted, n * sizeof(T));
 }
 
-void sort_low_serial(uint32_t* v, uint32_t* scratch, size_t n) {
+template <class T, class Key>
+void sort_low_serial(T* v, T* scratch, size_t n, Key key) {
     if (n <= kInsertionMax)
-        insertion_sort(v, n, key_of);
+        insertion_sort(v, n, key);
     else if (n <= kNarrowMax)
-        sort_low_serial<kNarrow>(v, scratch, n);
+        sort_low_serial<kNarrow>(v, scratch, n, key);
     else
-        sort_low_serial<kWide>(v, scratch, n);
+        sort_low_serial<kWide>(v, scratch, n, key);
 }
 
 // As sort_low_serial with every pool thread: each pass counts and scatters part by part, the
 // parts' offsets laid out in part order.
-void sort_low_parallel(uint32_t* v, uint32_t* scratch, size_t n, size_t threads) {
+template <class T, class Key>
+void sort_low_parallel(T* v, T* scratch, size_t n, size_t threads, Key key) {
     constexpr Digits D = kWide;
     const Parts parts(n, threads);
     std::vector<DigitCounts<D>> counts(parts.count());
     parts.run([&](size_t p, size_t lo, size_t hi) {
-        count_digits<D>(v + lo, hi - lo, key_of, counts[p]);
+        count_digits<D>(v + lo, hi - lo, key, counts[p]);
     });
     DigitCounts<D> totals{};
     for (const auto& c : counts)
         for (size_t i = 0; i < D.counters; ++i) totals[i] += c[i];
 
-    uint32_t* src = v;
-    uint32_t* dst = scratch;
+    T* src = v;
+    T* dst = scratch;
     bool first = true;
     for (int d = 0; d < D.count; ++d) {
         if (!separates<D>(totals, d, n)) continue;
@@ -95,7 +102,7 @@ void sort_low_parallel(uint32_t* v, uint32_t* scratch, size_t n, size_t threads)
             parts.run([&](size_t p, size_t lo, size_t hi) {
                 size_t* c = counts[p].data() + offset;
                 std::fill_n(c, D.size(d), 0);
-                for (size_t i = lo; i < hi; ++i) ++c[(key_of(src[i]) >> D.shift[d]) & D.mask[d]];
+                for (size_t i = lo; i < hi; ++i) ++c[(key(src[i]) >> D.shift[d]) & D.mask[d]];
             });
         }
         first = false;
@@ -103,24 +110,27 @@ void sort_low_parallel(uint32_t* v, uint32_t* scratch, size_t n, size_t threads)
         for (size_t b = offset; b < offset + D.size(d); ++b)
             for (auto& c : counts) next += std::exchange(c[b], next);
         parts.run([&](size_t p, size_t lo, size_t hi) {
-            scatter<D>(src + lo, dst, hi - lo, key_of, d, counts[p].data() + offset);
+            scatter<D>(src + lo, dst, hi - lo, key, d, counts[p].data() + offset);
         });
         std::swap(src, dst);
     }
     if (src != v)
         parts.run([&](size_t, size_t lo, size_t hi) {
-            std::memcpy(v + lo, src + lo, (hi - lo) * sizeof(uint32_t));
+            std::memcpy(v + lo, src + lo, (hi - lo) * sizeof(T));
         });
 }
 
-void sort(const uint32_t* in, uint32_t* out, size_t n, size_t threads) {
+// Sorts in[0 .. n) into out. `scratch` has n slots and may be `in`, which is not read once the
+// items are distributed.
+template <class T, class Key>
+void sort(const T* in, T* out, T* scratch, size_t n, size_t threads, Key key) {
     // Distribute by the top bits, part by part in part order.
     const Parts parts(n, threads);
     std::vector<std::array<size_t, kTopBuckets>> at(parts.count());
     parts.run([&](size_t p, size_t lo, size_t hi) {
         auto& c = at[p];
         c.fill(0);
-        for (size_t i = lo; i < hi; ++i) ++c[top_of(key_of(in[i]))];
+        for (size_t i = lo; i < hi; ++i) ++c[top_of(key(in[i]))];
     });
     std::vector<size_t> bucket_begin(kTopBuckets + 1);
     size_t next = 0;
@@ -131,7 +141,7 @@ void sort(const uint32_t* in, uint32_t* out, size_t n, size_t threads) {
     bucket_begin[kTopBuckets] = n;
     parts.run([&](size_t p, size_t lo, size_t hi) {
         auto& pos = at[p];
-        for (size_t i = lo; i < hi; ++i) out[pos[top_of(key_of(in[i]))]++] = in[i];
+        for (size_t i = lo; i < hi; ++i) out[pos[top_of(key(in[i]))]++] = in[i];
     });
 
     // Sort each bucket on the low bits, largest first so the tail of the work is small pieces.
@@ -141,16 +151,14 @@ void sort(const uint32_t* in, uint32_t* out, size_t n, size_t threads) {
     auto size_of = [&](size_t b) { return bucket_begin[b + 1] - bucket_begin[b]; };
     std::sort(buckets.begin(), buckets.end(),
               [&](size_t a, size_t b) { return size_of(a) > size_of(b); });
-    AlignedBuffer scratch_buffer = AlignedBuffer::uninit(n * sizeof(uint32_t));
-    uint32_t* scratch = scratch_buffer.as<uint32_t>();
     const size_t fair_share = n / threads;
     auto sort_bucket = [&](size_t b) {
         const size_t lo = bucket_begin[b];
         const size_t size = size_of(b);
         if (threads > 1 && size > fair_share && size > 2 * kMinPart)
-            sort_low_parallel(out + lo, scratch + lo, size, threads);
+            sort_low_parallel(out + lo, scratch + lo, size, threads, key);
         else
-            sort_low_serial(out + lo, scratch + lo, size);
+            sort_low_serial(out + lo, scratch + lo, size, key);
     };
     if (threads == 1) {
         for (size_t b : buckets) sort_bucket(b);
@@ -163,8 +171,15 @@ void sort(const uint32_t* in, uint32_t* out, size_t n, size_t threads) {
 
 void parallel_sort_f32(const float* in, float* out, size_t n) {
     if (n == 0) return;
-    sort(reinterpret_cast<const uint32_t*>(in), reinterpret_cast<uint32_t*>(out), n,
-         pool::thread_count());
+    AlignedBuffer scratch = AlignedBuffer::reused(n * sizeof(uint32_t));
+    sort(reinterpret_cast<const uint32_t*>(in), reinterpret_cast<uint32_t*>(out),
+         scratch.as<uint32_t>(), n, pool::thread_count(), FloatBitsKey{});
+}
+
+uint64_t* parallel_sort_packed(uint64_t* items, uint64_t* scratch, size_t n) {
+    if (n == 0) return items;
+    sort(items, scratch, items, n, pool::thread_count(), HighWord{});
+    return scratch;
 }
 
 }  // namespace tessra

@@ -6,7 +6,6 @@
 
 #include "scheduler/pool.hpp"
 #include "sort/float_order.hpp"
-#include "sort/packed_sort.hpp"
 #include "sort/parallel_sort.hpp"
 #include "sort/radix.hpp"
 
@@ -16,6 +15,34 @@ namespace {
 
 // Up to this many packed items a comparison sort beats clearing and walking the radix counters.
 constexpr uint64_t kPackedCompareMax = 256;
+
+// Items are key << 32 | position: sorting them by the high word moves key and position at once.
+// With `pooled`, more than kSerialSortMax items are sorted on the general pool.
+template <class KeyAt>
+PackedOrder sorted_items(uint64_t n, KeyAt key_at, bool pooled) {
+    PackedOrder order;
+    order.storage = AlignedBuffer::reused(2 * n * sizeof(uint64_t));
+    uint64_t* a = order.storage.as<uint64_t>();
+    uint64_t* b = a + n;
+    order.items = a;
+    if (pooled && n > kSerialSortMax) {
+        pool::parallel_for(n, pool::kRowChunk, [&](size_t lo, size_t hi) {
+            for (size_t i = lo; i < hi; ++i) a[i] = uint64_t{key_at(i)} << 32 | i;
+        });
+        order.items = parallel_sort_packed(a, b, n);
+        return order;
+    }
+    for (uint64_t i = 0; i < n; ++i) a[i] = uint64_t{key_at(i)} << 32 | i;
+    if (n <= kPackedCompareMax) {
+        // Items are distinct, so a plain sort of them is stable too.
+        std::sort(a, a + n);
+    } else {
+        auto high = [](uint64_t item) { return static_cast<uint32_t>(item >> 32); };
+        RadixPlan<kByteDigits> plan = radix_plan<kByteDigits>(a, n, high);
+        order.items = radix_run(plan, a, b, a, n, high);
+    }
+    return order;
+}
 
 // Calls emit(r, p) for r = 0 .. n-1, p being the position whose key(p) is r-th in order;
 // equal keys in ascending position order. With `pooled`, more than kSerialSortMax keys are
@@ -29,7 +56,7 @@ void for_each_in_order(uint64_t n, KeyAt key_at, Emit emit, bool pooled = false)
         for (uint64_t i = 0; i < n; ++i) emit(i, uint64_t{pos[i]});
         return;
     }
-    if (n > UINT32_MAX) {
+    if (n > kPackedOrderMax) {
         // Positions no longer fit beside the key in one word.
         std::vector<uint64_t> pos(n);
         std::iota(pos.begin(), pos.end(), uint64_t{0});
@@ -38,31 +65,14 @@ void for_each_in_order(uint64_t n, KeyAt key_at, Emit emit, bool pooled = false)
         for (uint64_t i = 0; i < n; ++i) emit(i, pos[i]);
         return;
     }
-    // Items are key << 32 | position: sorting them by the high word moves key and position at once.
-    auto items = std::make_unique_for_overwrite<uint64_t[]>(2 * n);
-    uint64_t* a = items.get();
-    uint64_t* b = a + n;
+    PackedOrder order = sorted_items(n, key_at, pooled);
     if (pooled && n > kSerialSortMax) {
         pool::parallel_for(n, pool::kRowChunk, [&](size_t lo, size_t hi) {
-            for (size_t i = lo; i < hi; ++i) a[i] = uint64_t{key_at(i)} << 32 | i;
-        });
-        const uint64_t* sorted = parallel_sort_by_high_word(a, b, n);
-        pool::parallel_for(n, pool::kRowChunk, [&](size_t lo, size_t hi) {
-            for (size_t i = lo; i < hi; ++i) emit(i, sorted[i] & 0xFFFFFFFFu);
+            for (size_t i = lo; i < hi; ++i) emit(i, order.position(i));
         });
         return;
     }
-    for (uint64_t i = 0; i < n; ++i) a[i] = uint64_t{key_at(i)} << 32 | i;
-    const uint64_t* sorted = a;
-    if (n <= kPackedCompareMax) {
-        // Items are distinct, so a plain sort of them is stable too.
-        std::sort(a, a + n);
-    } else {
-        auto high = [](uint64_t item) { return static_cast<uint32_t>(item >> 32); };
-        RadixPlan<kByteDigits> plan = radix_plan<kByteDigits>(a, n, high);
-        sorted = radix_run(plan, a, b, a, n, high);
-    }
-    for (uint64_t i = 0; i < n; ++i) emit(i, sorted[i] & 0xFFFFFFFFu);
+    for (uint64_t i = 0; i < n; ++i) emit(i, order.position(i));
 }
 
 }  // namespace
@@ -90,6 +100,11 @@ void argsort_f32(const float* v, float* out, size_t n) {
     for_each_in_order(
         n, [&](uint64_t p) { return float_order_key(v[p]); },
         [&](uint64_t i, uint64_t p) { out[i] = static_cast<float>(p); });
+}
+
+PackedOrder packed_order(const uint32_t* keys, uint64_t n, bool int_keys) {
+    if (int_keys) return sorted_items(n, [&](uint64_t p) { return int_bits_order_key(keys[p]); }, true);
+    return sorted_items(n, [&](uint64_t p) { return float_bits_order_key(keys[p]); }, true);
 }
 
 std::vector<uint64_t> stable_order(const uint32_t* keys, uint64_t n, bool int_keys) {

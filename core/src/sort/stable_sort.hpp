@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "array/aligned_buffer.hpp"
+
 namespace tessra {
 
 // Largest count sorted by insertion, and largest count `sort_f32` sorts on the calling thread.
@@ -24,5 +26,17 @@ void argsort_f32(const float* v, float* out, size_t n);
 // Positions 0 .. n-1 sorted by `keys` (32-bit patterns): float keys by value, int keys by
 // signed value. On the general pool above kSerialSortMax keys.
 std::vector<uint64_t> stable_order(const uint32_t* keys, uint64_t n, bool int_keys);
+
+// The positions of stable_order, each in the low 32 bits of an item whose high bits hold the
+// order of its key. Items live in reused pages (AlignedBuffer::reused).
+struct PackedOrder {
+    AlignedBuffer storage;
+    const uint64_t* items = nullptr;  // n items inside `storage`
+    uint64_t position(uint64_t i) const { return items[i] & 0xFFFFFFFFu; }
+};
+// Largest count whose positions fit beside their keys.
+inline constexpr uint64_t kPackedOrderMax = UINT32_MAX;
+// The order of stable_order for n <= kPackedOrderMax keys.
+PackedOrder packed_order(const uint32_t* keys, uint64_t n, bool int_keys);
 
 }  // namespace tessra

@@ -1,14 +1,11 @@
 #pragma once
 // Decimal text to f32 for CSV cells: a strict literal grammar, correctly rounded.
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 
-namespace tessra::csv {
+#include "dataframe/missing.hpp"
 
-// The missing value every unreadable cell becomes.
-constexpr uint32_t kMissingBits = 0x7FC00000u;
-inline float missing_value() { return std::bit_cast<float>(kMissingBits); }
+namespace tessra::csv {
 
 // Parses [b, e) as an optional sign followed by inf, infinity or nan (any case) or by digits
 // with at most one point (at least one digit) and an optional exponent; nothing else, not

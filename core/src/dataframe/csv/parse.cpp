@@ -9,14 +9,18 @@
 #include "dataframe/csv/number.hpp"
 #include "dataframe/csv/scan.hpp"
 #include "dataframe/csv/source.hpp"
-#include "dataframe/csv/utf8.hpp"
 #include "scheduler/pool.hpp"
+#include "util/utf8.hpp"
 
 namespace tessra::csv {
 
 namespace {
 
 static_assert(kTextPad >= kNumberPad);
+
+// CSV text per parse task (512 KiB, ~0.5 ms). Tasks guess where their records start and a wrong
+// guess costs a serial re-read, so there are four per thread: enough to even out, few guesses.
+constexpr size_t kCsvChunkMin = size_t{512} << 10;
 
 // Text held in memory at once (more only while one read is longer than this).
 constexpr size_t kWindow = size_t{16} << 20;
@@ -249,7 +253,7 @@ size_t next_boundary(const char* data, size_t from, size_t size) {
 // Splits [pos, size) into chunks, reusing the objects of earlier windows; returns the count.
 size_t plan_chunks(const char* data, size_t pos, size_t size, std::vector<Chunk>& chunks) {
     size_t span = size - pos;
-    size_t count = std::max<size_t>(1, span / pool::grain_for(span, 4, pool::kCsvChunkMin));
+    size_t count = std::max<size_t>(1, span / pool::grain_for(span, 4, kCsvChunkMin));
     size_t used = 0;
     auto add = [&](size_t begin, size_t limit) {
         if (used == chunks.size()) chunks.emplace_back();

@@ -10,6 +10,10 @@ namespace tessra {
 
 namespace {
 
+// Floats from which parsed CSV columns are put together in parallel, and floats per piece.
+constexpr size_t kCsvCopyMin = size_t{1} << 18;
+constexpr size_t kCsvCopyChunk = size_t{1} << 15;
+
 // Copies every piece of every column into place: column(i) gives column i's destination of
 // `rows` floats. The copies are independent, so they run (and fault their pages in) in
 // parallel.
@@ -29,9 +33,9 @@ void gather(const csv::ParsedCsv& parsed, Column&& column) {
         }
     };
     uint64_t rows_per_piece = std::max<uint64_t>(1, parsed.rows / count);
-    size_t grain = parsed.rows * n < pool::kCsvCopyMin
+    size_t grain = parsed.rows * n < kCsvCopyMin
                        ? n * count
-                       : static_cast<size_t>(std::max<uint64_t>(1, pool::kCsvCopyChunk / rows_per_piece));
+                       : static_cast<size_t>(std::max<uint64_t>(1, kCsvCopyChunk / rows_per_piece));
     pool::parallel_for(n * count, grain, copy);
 }
 

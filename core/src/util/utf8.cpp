@@ -1,6 +1,6 @@
-#include "dataframe/csv/utf8.hpp"
+#include "util/utf8.hpp"
 
-namespace tessra::csv {
+namespace tessra {
 
 namespace {
 
@@ -40,4 +40,4 @@ size_t utf8_valid_up_to(const unsigned char* p, size_t n) noexcept {
     return n;
 }
 
-}  // namespace tessra::csv
+}  // namespace tessra
