@@ -1,6 +1,6 @@
 // CoreArray.matmul.
 #include "core_array_object.hpp"
-#include "backend/array_matmul.hpp"
+#include "matmul/array_matmul.hpp"
 
 namespace tessra::py {
 

@@ -18,11 +18,12 @@
 
 #include "backend/cpu_backend.hpp"
 #include "backend/metal_backend.hpp"
+#include "backend/metal_runners.hpp"
 #include "backend/policy.hpp"
 #include "backend/select.hpp"
-#include "ops/matmul_rust_parallel.hpp"
-#include "ops/metal.hpp"
-#include "scheduler/matmul_pool.hpp"
+#include "matmul/matmul_parallel.hpp"
+#include "matmul/matmul_pool.hpp"
+#include "platform/metal.hpp"
 #include "util/panic.hpp"
 
 using namespace tessra;
@@ -98,23 +99,24 @@ TEST(CpuBackend, SumIsSequentialBelowAMillionAndCompensatedFrom) {
 }
 
 TEST(Selection, DefaultPolicyStaysOnCpuWithoutMetal) {
-    if (metal::device()) GTEST_SKIP() << "this process has a Metal device";
+    if (platform::metal_device()) GTEST_SKIP() << "this process has a Metal device";
     set_backend_policy(0);
-    EXPECT_EQ(select_backend({100'000'001, 0, false}).kind(), 0);
+    EXPECT_EQ(select_backend({100'000'001, 0, false}).kind(), DispatchBackend::Neon);
     set_backend_policy(4);
-    EXPECT_EQ(select_backend({1, 0, false}).kind(), 0);
+    EXPECT_EQ(select_backend({1, 0, false}).kind(), DispatchBackend::Neon);
     set_backend_policy(0);
 }
 
 TEST(Matmul, ProductsThatDoNotFitCblasAreRefusedUntouched) {
     set_backend_policy(1);
-    last_dispatch() = LastDispatch{};
+    const LastDispatch before = last_dispatch();
     float never = 0.0f;  // the sizes are refused before any element is read
     const uint64_t big = uint64_t{1} << 31;
     for (auto [m, k, n] : {std::array<uint64_t, 3>{big, 1, 1}, {1, big, 1}, {1, 1, big}})
         EXPECT_EQ(shown(cpu_backend().matmul_f32(&never, &never, &never, m, k, n)),
                   "Invalid input: Matrix dimensions exceed the 32-bit range of CBLAS");
-    EXPECT_EQ(last_dispatch().m, 0u);
+    const LastDispatch& after = last_dispatch();
+    EXPECT_TRUE(after.m == before.m && after.k == before.k && after.n == before.n);
     set_backend_policy(0);
 }
 
@@ -138,19 +140,19 @@ TEST(MatmulParallel, SplitProductAgreesWithTheNaiveOneAndNamesItsThreads) {
             for (uint64_t p = 0; p < k; ++p) s += double(a[i * k + p]) * b[p * n + j];
             ASSERT_NEAR(c[i * n + j], s, 1e-4) << i << "," << j;
         }
-    EXPECT_EQ(pool::matmul_pool_size(), 4u);
+    EXPECT_EQ(matmul_pool_size(), 4u);
     // Later calls with other counts keep the pool's size.
     matmul_parallel(a.data(), b.data(), c.data(), m, k, n, 7);
-    EXPECT_EQ(pool::matmul_pool_size(), 4u);
+    EXPECT_EQ(matmul_pool_size(), 4u);
 }
 
 TEST(MatmulPool, TaskFailureIsRaisedAfterAllTasksEnd) {
     std::atomic<int> ran{0};
-    EXPECT_THROW(pool::run_on_matmul_pool(2, 8,
-                                          [&](size_t i) {
-                                              ++ran;
-                                              if (i == 3) throw std::runtime_error("boom");
-                                          }),
+    EXPECT_THROW(run_on_matmul_pool(2, 8,
+                                    [&](size_t i) {
+                                        ++ran;
+                                        if (i == 3) throw std::runtime_error("boom");
+                                    }),
                  std::runtime_error);
     EXPECT_EQ(ran.load(), 8);
 }
@@ -191,7 +193,7 @@ TEST(MatmulPool, AFailedStartLeavesNothingAndALaterCallMakesAWholePool) {
             rlimit limit{address_space_used() + (mib << 20), RLIM_INFINITY};
             setrlimit(RLIMIT_AS, &limit);
             try {
-                pool::run_on_matmul_pool(kThreads, 1, [](size_t) {});
+                run_on_matmul_pool(kThreads, 1, [](size_t) {});
                 _exit(1);
             } catch (const Panic& p) {
                 if (std::string(p.what()) != "[tessra] Failed to build Rayon ThreadPool for matmul")
@@ -199,8 +201,8 @@ TEST(MatmulPool, AFailedStartLeavesNothingAndALaterCallMakesAWholePool) {
             }
             limit.rlim_cur = RLIM_INFINITY;
             setrlimit(RLIMIT_AS, &limit);
-            if (thread_names("").size() != before || pool::matmul_pool_size() != 0) _exit(3);
-            pool::run_on_matmul_pool(kThreads, 1, [](size_t) {});
+            if (thread_names("").size() != before || matmul_pool_size() != 0) _exit(3);
+            run_on_matmul_pool(kThreads, 1, [](size_t) {});
             _exit(thread_names("tessra-mm-") == whole ? 0 : 4);
         }
         int status = 0;
@@ -215,29 +217,30 @@ class MetalRunners : public ::testing::Test {
 protected:
     void SetUp() override {
         setenv("TESSRA_METAL_EMULATION", "1", 1);
-        if (!metal::device()) GTEST_SKIP() << "device cell already settled without emulation";
+        if (!platform::metal_device())
+            GTEST_SKIP() << "device cell already settled without emulation";
     }
 };
 
 TEST_F(MetalRunners, BinaryKernelThreadgroups) {
     for (auto [count, group] : {std::pair<uint64_t, uint64_t>{100, 100}, {1000, 256}}) {
         std::vector<float> a(count, 1.5f), b(count, 2.0f), out(count);
-        ASSERT_TRUE(metal::run_metal_binary_kernel("sub_f32", a.data(), b.data(), out.data(), count));
+        ASSERT_TRUE(run_metal_binary_kernel("sub_f32", a.data(), b.data(), out.data(), count));
         EXPECT_EQ(out, std::vector<float>(count, -0.5f));
-        const mtl::DispatchRecord r = mtl::last_dispatch_record();
+        const platform::MetalDispatchRecord r = platform::last_metal_dispatch();
         EXPECT_EQ(r.grid.width, count);
         EXPECT_EQ(r.threads_per_group.width, group);
     }
     float x = 1.0f;
-    EXPECT_TRUE(metal::run_metal_binary_kernel("add_f32", &x, &x, &x, 0));
+    EXPECT_TRUE(run_metal_binary_kernel("add_f32", &x, &x, &x, 0));
     EXPECT_EQ(x, 1.0f);
-    EXPECT_FALSE(metal::run_metal_binary_kernel("pow_f32", &x, &x, &x, 1));
+    EXPECT_FALSE(run_metal_binary_kernel("pow_f32", &x, &x, &x, 1));
 }
 
 TEST_F(MetalRunners, ReduceKeepsALeadingNaNAndSkipsLaterOnes) {
     auto run = [](const char* k, std::vector<float> v) {
         float r = -7.0f;
-        EXPECT_TRUE(metal::run_metal_reduce_kernel(k, v.data(), v.size(), &r));
+        EXPECT_TRUE(run_metal_reduce_kernel(k, v.data(), v.size(), &r));
         return r;
     };
     EXPECT_TRUE(std::isnan(run("max_f32", {kNaN, 1.0f, 2.0f})));
@@ -251,8 +254,8 @@ TEST_F(MetalRunners, MatmulGridAndBoundsTest) {
     const uint64_t m = 3, k = 2, n = 5;
     std::vector<float> a = {1, 2, 3, 4, 5, 6}, b(k * n), c(m * n, -1.0f);
     for (size_t i = 0; i < b.size(); ++i) b[i] = float(i);
-    ASSERT_TRUE(metal::run_metal_matmul_kernel(a.data(), b.data(), c.data(), m, k, n));
-    const mtl::DispatchRecord r = mtl::last_dispatch_record();
+    ASSERT_TRUE(run_metal_matmul_kernel(a.data(), b.data(), c.data(), m, k, n));
+    const platform::MetalDispatchRecord r = platform::last_metal_dispatch();
     EXPECT_EQ(r.kernel, "matmul_f32");
     EXPECT_EQ(r.grid.width, n);
     EXPECT_EQ(r.grid.height, m);
@@ -271,12 +274,12 @@ TEST_F(MetalRunners, BackendWrapsRunnersAndSelectionPicksIt) {
     EXPECT_TRUE(metal->is_available());
     EXPECT_FALSE(metal->supports_dtype(DType::Float64));
     set_backend_policy(0);
-    EXPECT_EQ(select_backend({100'000'000, 0, false}).kind(), 0);
-    EXPECT_EQ(select_backend({100'000'001, 0, false}).kind(), 4);
+    EXPECT_EQ(select_backend({100'000'000, 0, false}).kind(), DispatchBackend::Neon);
+    EXPECT_EQ(select_backend({100'000'001, 0, false}).kind(), DispatchBackend::Metal);
     set_backend_policy(4);
-    EXPECT_EQ(select_backend({1, 0, false}).kind(), 4);
+    EXPECT_EQ(select_backend({1, 0, false}).kind(), DispatchBackend::Metal);
     set_backend_policy(5);
-    EXPECT_EQ(select_backend({uint64_t(1) << 40, 0, false}).kind(), 0);
+    EXPECT_EQ(select_backend({uint64_t(1) << 40, 0, false}).kind(), DispatchBackend::Neon);
     set_backend_policy(0);
 }
 

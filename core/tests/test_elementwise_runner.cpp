@@ -50,7 +50,7 @@ void check_paths(const Op& op, const In&... in) {
     detail::loop(op, portable.data(), n, in.data()...);
     map(op, pooled.data(), n, in.data()...);
 #if defined(__x86_64__)
-    const bool avx2 = cpu_has_avx2_fma();
+    const bool avx2 = platform::cpu_has_avx2_fma();
     if (avx2) detail::loop_avx2(op, wide.data(), n, in.data()...);
 #else
     const bool avx2 = false;

@@ -6,7 +6,7 @@
 
 #include "array/aligned_buffer.hpp"
 #include "linalg/llt_kernel.hpp"
-#include "util/cpu_features.hpp"
+#include "platform/cpuid.hpp"
 
 using namespace tessra;
 
@@ -59,7 +59,7 @@ TEST(LltVariants, BothBuildsFactor) {
     for (int64_t n : {1, 17, 130, 300}) {
         check(linalg::detail::llt_lower_generic, n);
 #if defined(__x86_64__)
-        if (cpu_has_avx2_fma()) check(linalg::detail::llt_lower_avx2, n);
+        if (platform::cpu_has_avx2_fma()) check(linalg::detail::llt_lower_avx2, n);
 #endif
     }
 }

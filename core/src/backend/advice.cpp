@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "backend/select.hpp"
 #include "platform/metal.hpp"
 
 namespace tessra::backend {
@@ -20,7 +21,7 @@ const char* tier_text(BackendTier t) {
 }
 
 const char* recommend_backend(const hw::SystemCapabilities& caps, uint64_t flops, uint64_t memory_bytes) {
-    if (flops > 100'000'000) {
+    if (flops > kCpuFlopsMax) {
         if (caps.cuda_available) return "CUDA";
         if (caps.metal_available) return "Metal";
     }
@@ -77,7 +78,9 @@ std::string analyse_workload(const AdviceHardware& hw, uint64_t matrix_size, uin
 AdviceHardware detect_advice_hardware() {
     const hw::SystemCapabilities& caps = hw::detect_system_capabilities();
     AdviceHardware out{hw::detect_cpu_info().vendor, caps.has_avx2, caps.has_avx512, std::nullopt};
-    if (std::shared_ptr<mtl::Device> device = mtl::create_system_default_device()) out.gpu_name = device->name();
+    if (std::shared_ptr<platform::MetalDevice> device =
+            platform::create_system_default_metal_device())
+        out.gpu_name = device->name();
     return out;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "array/dtype.hpp"
+#include "backend/policy.hpp"
 
 namespace tessra::backend {
 
@@ -63,7 +64,7 @@ class ComputeBackend {
 public:
     virtual ~ComputeBackend() = default;
     virtual std::string name() const = 0;
-    virtual uint8_t kind() const = 0;  // DispatchBackend code
+    virtual DispatchBackend kind() const = 0;
     virtual bool is_available() const = 0;
     virtual BackendCapabilities capabilities() const = 0;
     virtual bool supports_dtype(DType d) const = 0;

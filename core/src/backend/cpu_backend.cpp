@@ -11,6 +11,7 @@
 #include "ops/chunk_sum.hpp"
 #include "scheduler/arena.hpp"
 #include "sort/float_order.hpp"
+#include "util/arithmetic.hpp"
 
 namespace tessra::backend {
 
@@ -110,7 +111,7 @@ BackendResult<float> CpuBackend::sum_f32(const float* data, uint64_t count) cons
     if (data == nullptr) return invalid_input("Null pointer");
     if (count == 0) return invalid_input("Empty array");
     return with_thread_arena([&](Arena&) -> BackendResult<float> {
-        if (count <= 999'999) {
+        if (count <= kSequentialSumMax) {
             float s = 0.0f;
             for (uint64_t i = 0; i < count; ++i) s += data[i];
             return s;
@@ -135,16 +136,16 @@ BackendResult<float> CpuBackend::min_f32(const float* data, uint64_t count) cons
 }
 
 BackendStatus CpuBackend::add_f32(const float* a, const float* b, float* out, uint64_t count) const {
-    return elementwise(a, b, out, count, [](float x, float y) { return x + y; });
+    return elementwise(a, b, out, count, FloatAdd{});
 }
 BackendStatus CpuBackend::sub_f32(const float* a, const float* b, float* out, uint64_t count) const {
-    return elementwise(a, b, out, count, [](float x, float y) { return x - y; });
+    return elementwise(a, b, out, count, FloatSub{});
 }
 BackendStatus CpuBackend::mul_f32(const float* a, const float* b, float* out, uint64_t count) const {
-    return elementwise(a, b, out, count, [](float x, float y) { return x * y; });
+    return elementwise(a, b, out, count, FloatMul{});
 }
 BackendStatus CpuBackend::div_f32(const float* a, const float* b, float* out, uint64_t count) const {
-    return elementwise(a, b, out, count, [](float x, float y) { return x / y; });
+    return elementwise(a, b, out, count, FloatDiv{});
 }
 
 const CpuBackend& cpu_backend() {

@@ -3,15 +3,16 @@
 
 namespace tessra::backend {
 
-// Runs on the calling thread, but for sums of 1,000,000 values or more (general pool) and large
-// matrix products (math library or the matmul pool).
+// Runs on the calling thread, but for sums longer than kSequentialSumMax (general pool) and
+// large matrix products (math library or the matmul pool).
 class CpuBackend final : public ComputeBackend {
 public:
     std::string name() const override;
-    uint8_t kind() const override { return code_; }
+    DispatchBackend kind() const override { return DispatchBackend::Neon; }
     bool is_available() const override { return true; }
     BackendCapabilities capabilities() const override;
     bool supports_dtype(DType d) const override;
+    // Defined with the product roads it chooses from, in matmul/cpu_matmul.cpp.
     BackendStatus matmul_f32(const float* a, const float* b, float* c, uint64_t m, uint64_t k,
                              uint64_t n) const override;
     BackendResult<float> sum_f32(const float* data, uint64_t count) const override;
@@ -22,9 +23,6 @@ public:
     BackendStatus sub_f32(const float* a, const float* b, float* out, uint64_t count) const override;
     BackendStatus mul_f32(const float* a, const float* b, float* out, uint64_t count) const override;
     BackendStatus div_f32(const float* a, const float* b, float* out, uint64_t count) const override;
-
-private:
-    uint8_t code_ = 0;
 };
 
 const CpuBackend& cpu_backend();

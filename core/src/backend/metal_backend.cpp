@@ -1,5 +1,7 @@
 #include "backend/metal_backend.hpp"
 
+#include "backend/metal_runners.hpp"
+
 namespace tessra::backend {
 
 namespace {
@@ -11,7 +13,7 @@ BackendStatus ran(bool ok, const char* op) {
 
 BackendResult<float> reduced(const char* kernel, const float* data, uint64_t count) {
     float result = 0.0f;
-    if (!metal::run_metal_reduce_kernel(kernel, data, count, &result))
+    if (!run_metal_reduce_kernel(kernel, data, count, &result))
         return execution_error(std::string("Metal ") + kernel + " failed");
     return result;
 }
@@ -26,7 +28,7 @@ BackendCapabilities MetalBackend::capabilities() const {
 
 BackendStatus MetalBackend::matmul_f32(const float* a, const float* b, float* c, uint64_t m,
                                        uint64_t k, uint64_t n) const {
-    return ran(metal::run_metal_matmul_kernel(a, b, c, m, k, n), "matmul_f32");
+    return ran(run_metal_matmul_kernel(a, b, c, m, k, n), "matmul_f32");
 }
 
 BackendResult<float> MetalBackend::sum_f32(const float* data, uint64_t count) const {
@@ -45,22 +47,22 @@ BackendResult<float> MetalBackend::min_f32(const float* data, uint64_t count) co
 }
 
 BackendStatus MetalBackend::add_f32(const float* a, const float* b, float* out, uint64_t count) const {
-    return ran(metal::run_metal_binary_kernel("add_f32", a, b, out, count), "add_f32");
+    return ran(run_metal_binary_kernel("add_f32", a, b, out, count), "add_f32");
 }
 BackendStatus MetalBackend::sub_f32(const float* a, const float* b, float* out, uint64_t count) const {
-    return ran(metal::run_metal_binary_kernel("sub_f32", a, b, out, count), "sub_f32");
+    return ran(run_metal_binary_kernel("sub_f32", a, b, out, count), "sub_f32");
 }
 BackendStatus MetalBackend::mul_f32(const float* a, const float* b, float* out, uint64_t count) const {
-    return ran(metal::run_metal_binary_kernel("mul_f32", a, b, out, count), "mul_f32");
+    return ran(run_metal_binary_kernel("mul_f32", a, b, out, count), "mul_f32");
 }
 BackendStatus MetalBackend::div_f32(const float* a, const float* b, float* out, uint64_t count) const {
-    return ran(metal::run_metal_binary_kernel("div_f32", a, b, out, count), "div_f32");
+    return ran(run_metal_binary_kernel("div_f32", a, b, out, count), "div_f32");
 }
 
 const MetalBackend* metal_backend() {
     static const MetalBackend* instance = []() -> const MetalBackend* {
-        const auto& device = metal::device();
-        const auto& queue = metal::command_queue();
+        const auto& device = platform::metal_device();
+        const auto& queue = platform::metal_command_queue();
         if (!device || !queue) return nullptr;
         return new MetalBackend(device, queue);  // kept for the life of the process
     }();

@@ -2,7 +2,7 @@
 #include <memory>
 
 #include "backend/compute_backend.hpp"
-#include "ops/metal.hpp"
+#include "platform/metal.hpp"
 
 namespace tessra::backend {
 
@@ -10,11 +10,12 @@ namespace tessra::backend {
 // compile, bind and wait on each call.
 class MetalBackend final : public ComputeBackend {
 public:
-    MetalBackend(std::shared_ptr<mtl::Device> device, std::shared_ptr<mtl::CommandQueue> queue)
+    MetalBackend(std::shared_ptr<platform::MetalDevice> device,
+                 std::shared_ptr<platform::MetalCommandQueue> queue)
         : device_(std::move(device)), queue_(std::move(queue)) {}
     std::string name() const override { return "Metal"; }
-    uint8_t kind() const override { return 4; }
-    bool is_available() const override { return metal::device() != nullptr; }
+    DispatchBackend kind() const override { return DispatchBackend::Metal; }
+    bool is_available() const override { return platform::metal_device() != nullptr; }
     BackendCapabilities capabilities() const override;
     bool supports_dtype(DType d) const override { return d == DType::Float32; }
     BackendStatus matmul_f32(const float* a, const float* b, float* c, uint64_t m, uint64_t k,
@@ -29,8 +30,8 @@ public:
     BackendStatus div_f32(const float* a, const float* b, float* out, uint64_t count) const override;
 
 private:
-    std::shared_ptr<mtl::Device> device_;
-    std::shared_ptr<mtl::CommandQueue> queue_;
+    std::shared_ptr<platform::MetalDevice> device_;
+    std::shared_ptr<platform::MetalCommandQueue> queue_;
 };
 
 // Null when the process has no Metal device or queue.

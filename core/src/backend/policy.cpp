@@ -7,32 +7,39 @@ namespace tessra::backend {
 
 namespace {
 
-std::atomic<uint8_t> g_policy{0};
+std::atomic<BackendPolicy> g_policy{BackendPolicy::Default};
 LastDispatch g_last;
-
-uint8_t effective(uint8_t v) { return v >= 1 && v <= 8 ? v : 0; }
 
 }  // namespace
 
-const char* policy_name(uint8_t policy) {
+const char* policy_name(BackendPolicy policy) {
     static constexpr const char* kNames[] = {"Default", "Openblas", "Blas", "Cuda", "Metal",
                                              "Mkl", "Aocl", "Accelerate", "RustParallel"};
-    return kNames[effective(policy)];
+    return kNames[static_cast<uint8_t>(policy)];
 }
 
-const char* dispatch_backend_name(uint8_t code) {
+const char* dispatch_backend_name(DispatchBackend code) {
     static constexpr const char* kNames[] = {"Tessra NEON", "OpenBLAS", "BLAS", "CUDA", "Metal",
                                              "MKL", "AOCL", "Accelerate", "RustParallel"};
-    return kNames[effective(code)];
+    return kNames[static_cast<uint8_t>(code)];
 }
 
-void set_backend_policy(uint8_t value) { g_policy.store(effective(value), std::memory_order_relaxed); }
-
-BackendPolicy backend_policy() {
-    return static_cast<BackendPolicy>(effective(g_policy.load(std::memory_order_relaxed)));
+void set_backend_policy(uint8_t value) {
+    const bool named = value >= 1 && value <= 8;
+    g_policy.store(named ? BackendPolicy(value) : BackendPolicy::Default,
+                   std::memory_order_relaxed);
 }
 
-LastDispatch& last_dispatch() { return g_last; }
+BackendPolicy backend_policy() { return g_policy.load(std::memory_order_relaxed); }
+
+const LastDispatch& last_dispatch() { return g_last; }
+
+void record_small_product() { g_last.current_backend = DispatchBackend::Neon; }
+
+void record_product(BackendPolicy policy, DispatchBackend backend, uint64_t m, uint64_t k,
+                    uint64_t n) {
+    g_last = {backend, policy, backend, k, m, n};
+}
 
 std::string explain_last_dispatch() {
     const LastDispatch d = g_last;

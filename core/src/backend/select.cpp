@@ -27,7 +27,7 @@ const ComputeBackend& select_backend(const WorkloadEstimate& estimate) {
     }
     if (p != BackendPolicy::Default) return cpu_backend();
     const hw::SystemCapabilities& caps = hw::detect_system_capabilities();
-    if (estimate.flops > 100'000'000 && !caps.cuda_available && caps.metal_available)
+    if (estimate.flops > kCpuFlopsMax && !caps.cuda_available && caps.metal_available)
         if (const MetalBackend* metal = metal_backend()) return *metal;
     return cpu_backend();
 }

@@ -9,6 +9,10 @@
 
 namespace tessra::backend {
 
+// Work of up to this many flops stays on the CPU under the default policy; only more goes to a
+// GPU, and only more is advised for one.
+inline constexpr uint64_t kCpuFlopsMax = 100'000'000;
+
 const ComputeBackend& select_backend(const WorkloadEstimate& estimate);
 
 // c = a (m×k) · b (k×n) on the selected back-end; the shown error text on failure.

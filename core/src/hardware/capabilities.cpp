@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "platform/cpuid.hpp"
-#include "ops/metal.hpp"
+#include "platform/metal.hpp"
 #include "platform/sysctl.hpp"
 #include "hardware/env_text.hpp"
 #include "util/decimal.hpp"
@@ -124,7 +124,7 @@ const SystemCapabilities& detect_system_capabilities() {
         std::optional<uint64_t> l3 = sysctl_u64("hw.l3cachesize");
         const uint64_t cores = configured_processor_count();
         const uint64_t physical = physical_core_count();
-        const bool metal = metal::device() != nullptr;
+        const bool metal = platform::metal_device() != nullptr;
         const bool rocm = rocm_present();
         const TargetFacts& t = cached_target_facts();
         return SystemCapabilities{cores,  physical, l1.value_or(32768), l2.value_or(524288),

@@ -7,7 +7,7 @@
 #endif
 
 #include "linalg/llt_kernel.hpp"
-#include "util/cpu_features.hpp"
+#include "platform/cpuid.hpp"
 
 namespace tessra::linalg {
 
@@ -78,7 +78,7 @@ void factor_to_row_major(float* b, uint64_t n) {
 bool factor(float* w, uint64_t n) {
     const auto size = static_cast<int64_t>(n);
 #if defined(__x86_64__)
-    if (cpu_has_avx2_fma()) return detail::llt_lower_avx2(w, size);
+    if (platform::cpu_has_avx2_fma()) return detail::llt_lower_avx2(w, size);
 #endif
     return detail::llt_lower_generic(w, size);
 }

@@ -6,23 +6,16 @@
 #include "ops/elementwise_int.hpp"
 #include "ops/elementwise_runner.hpp"
 #include "sort/float_order.hpp"
+#include "util/arithmetic.hpp"
 
 namespace tessra::ew {
 
 inline float truth(bool t) { return t ? 1.0f : 0.0f; }
 
-struct Add : Simd {
-    float operator()(float a, float b) const { return a + b; }
-};
-struct Sub : Simd {
-    float operator()(float a, float b) const { return a - b; }
-};
-struct Mul : Simd {
-    float operator()(float a, float b) const { return a * b; }
-};
-struct Div : Simd {
-    float operator()(float a, float b) const { return a / b; }
-};
+struct Add : Simd, FloatAdd {};
+struct Sub : Simd, FloatSub {};
+struct Mul : Simd, FloatMul {};
+struct Div : Simd, FloatDiv {};
 struct Power : LibCall {
     float operator()(float a, float b) const { return ::powf(a, b); }
 };

@@ -12,8 +12,8 @@
 #include <string_view>
 
 #include "array/core_array.hpp"
+#include "platform/cpuid.hpp"
 #include "scheduler/pool.hpp"
-#include "util/cpu_features.hpp"
 #include "util/error.hpp"
 
 namespace tessra::ew {
@@ -65,7 +65,7 @@ template <class Op, class... In>
 void run_piece(const Op& op, float* out, size_t n, const In*... in) {
 #if defined(__x86_64__)
     if constexpr (Op::kWideVectors)
-        if (cpu_has_avx2_fma()) return loop_avx2(op, out, n, in...);
+        if (platform::cpu_has_avx2_fma()) return loop_avx2(op, out, n, in...);
 #endif
     loop(op, out, n, in...);
 }

@@ -77,4 +77,16 @@ CpuidFacts read_cpuid() { return {}; }
 
 #endif
 
+bool cpu_has_avx2_fma() {
+#if defined(__x86_64__)
+    static const bool has = [] {
+        const CpuidFacts f = read_cpuid();
+        return f.avx2 && f.fma;
+    }();
+    return has;
+#else
+    return false;
+#endif
+}
+
 }  // namespace tessra::platform

@@ -15,4 +15,8 @@ struct CpuidFacts {
 // All false and empty on targets other than x86.
 CpuidFacts read_cpuid();
 
+// AVX2 and FMA both usable (asked once; false off x86-64): the run-time pick of every kernel
+// built per instruction set.
+bool cpu_has_avx2_fma();
+
 }  // namespace tessra::platform

@@ -5,39 +5,40 @@
 #include <mutex>
 #include <string_view>
 
-namespace tessra::mtl {
+namespace tessra::platform {
 
 // Kernel bodies of the software device (metal_kernels.cpp).
-KernelBody software_kernel(std::string_view name);
+MetalKernelBody software_metal_kernel(std::string_view name);
 
 namespace {
 
 std::mutex g_record_mutex;
-DispatchRecord g_record;
+MetalDispatchRecord g_record;
 
 }  // namespace
 
-std::shared_ptr<Function> Library::new_function_with_name(const std::string& name) const {
-    for (const Function& f : functions_)
-        if (f.name == name) return std::make_shared<Function>(f);
+std::shared_ptr<MetalFunction> MetalLibrary::new_function_with_name(const std::string& name) const {
+    for (const MetalFunction& f : functions_)
+        if (f.name == name) return std::make_shared<MetalFunction>(f);
     return nullptr;
 }
 
-void ComputeCommandEncoder::set_buffer(std::shared_ptr<Buffer> buffer, uint64_t, uint64_t index) {
+void MetalComputeEncoder::set_buffer(std::shared_ptr<MetalBuffer> buffer, uint64_t,
+                                     uint64_t index) {
     if (buffers_.size() <= index) buffers_.resize(index + 1);
     buffers_[index] = std::move(buffer);
 }
 
-void ComputeCommandEncoder::dispatch_threads(Size grid, Size group) {
+void MetalComputeEncoder::dispatch_threads(MetalSize grid, MetalSize group) {
     dispatches_.push_back({pipeline_, buffers_, grid, group});
 }
 
-std::shared_ptr<ComputeCommandEncoder> CommandBuffer::compute_command_encoder() {
-    encoders_.push_back(std::make_shared<ComputeCommandEncoder>());
+std::shared_ptr<MetalComputeEncoder> MetalCommandBuffer::compute_command_encoder() {
+    encoders_.push_back(std::make_shared<MetalComputeEncoder>());
     return encoders_.back();
 }
 
-void CommandBuffer::commit() {
+void MetalCommandBuffer::commit() {
     for (const auto& enc : encoders_) {
         for (const auto& d : enc->dispatches_) {
             {
@@ -47,9 +48,9 @@ void CommandBuffer::commit() {
             // A GPU drops an invalid dispatch without telling the host; so does this device.
             const uint64_t group_threads = d.group.width * d.group.height * d.group.depth;
             if (!d.pipeline || group_threads == 0 || group_threads > 1024) continue;
-            std::vector<Buffer*> bound;
+            std::vector<MetalBuffer*> bound;
             for (const auto& b : d.buffers) bound.push_back(b.get());
-            KernelBody body = d.pipeline->function->body;
+            MetalKernelBody body = d.pipeline->function->body;
             // One position at a time, on the calling thread: the device must not settle or use
             // the general pool, which a GPU never touches.
             for (uint64_t z = 0; z < d.grid.depth; ++z)
@@ -59,9 +60,10 @@ void CommandBuffer::commit() {
     }
 }
 
-std::shared_ptr<Library> Device::new_library_with_source(const std::string& source,
-                                                         const CompileOptions&, std::string* error) {
-    auto lib = std::make_shared<Library>();
+std::shared_ptr<MetalLibrary> MetalDevice::new_library_with_source(const std::string& source,
+                                                                   const MetalCompileOptions&,
+                                                                   std::string* error) {
+    auto lib = std::make_shared<MetalLibrary>();
     static constexpr std::string_view kMarker = "kernel void ";
     for (size_t at = source.find(kMarker); at != std::string::npos;
          at = source.find(kMarker, at + 1)) {
@@ -69,7 +71,7 @@ std::shared_ptr<Library> Device::new_library_with_source(const std::string& sour
         size_t paren = source.find('(', begin);
         if (paren == std::string::npos) break;
         std::string name = source.substr(begin, paren - begin);
-        KernelBody body = software_kernel(name);
+        MetalKernelBody body = software_metal_kernel(name);
         if (body == nullptr) {
             if (error) *error = "program_source: undeclared kernel '" + name + "'";
             return nullptr;
@@ -79,34 +81,46 @@ std::shared_ptr<Library> Device::new_library_with_source(const std::string& sour
     return lib;
 }
 
-std::shared_ptr<ComputePipelineState> Device::new_compute_pipeline_state(
-    std::shared_ptr<Function> function, std::string* error) {
+std::shared_ptr<MetalPipelineState> MetalDevice::new_compute_pipeline_state(
+    std::shared_ptr<MetalFunction> function, std::string* error) {
     if (!function) {
         if (error) *error = "no function";
         return nullptr;
     }
-    return std::make_shared<ComputePipelineState>(ComputePipelineState{std::move(function)});
+    return std::make_shared<MetalPipelineState>(MetalPipelineState{std::move(function)});
 }
 
-std::shared_ptr<Buffer> Device::new_buffer_with_bytes(const void* bytes, uint64_t length, uint64_t) {
+std::shared_ptr<MetalBuffer> MetalDevice::new_buffer_with_bytes(const void* bytes, uint64_t length,
+                                                                uint64_t) {
     std::vector<std::byte> v(length);
     if (length) std::memcpy(v.data(), bytes, length);
-    return std::make_shared<Buffer>(std::move(v));
+    return std::make_shared<MetalBuffer>(std::move(v));
 }
 
-std::shared_ptr<Buffer> Device::new_buffer_with_length(uint64_t length, uint64_t) {
-    return std::make_shared<Buffer>(std::vector<std::byte>(length));
+std::shared_ptr<MetalBuffer> MetalDevice::new_buffer_with_length(uint64_t length, uint64_t) {
+    return std::make_shared<MetalBuffer>(std::vector<std::byte>(length));
 }
 
-std::shared_ptr<Device> create_system_default_device() {
+std::shared_ptr<MetalDevice> create_system_default_metal_device() {
     const char* env = std::getenv("TESSRA_METAL_EMULATION");
     if (env == nullptr || std::strcmp(env, "1") != 0) return nullptr;
-    return std::make_shared<Device>();
+    return std::make_shared<MetalDevice>();
 }
 
-DispatchRecord last_dispatch_record() {
+const std::shared_ptr<MetalDevice>& metal_device() {
+    static const std::shared_ptr<MetalDevice> d = create_system_default_metal_device();
+    return d;
+}
+
+const std::shared_ptr<MetalCommandQueue>& metal_command_queue() {
+    static const std::shared_ptr<MetalCommandQueue> q =
+        metal_device() ? metal_device()->new_command_queue() : nullptr;
+    return q;
+}
+
+MetalDispatchRecord last_metal_dispatch() {
     std::lock_guard<std::mutex> lock(g_record_mutex);
     return g_record;
 }
 
-}  // namespace tessra::mtl
+}  // namespace tessra::platform

@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
-namespace tessra::mtl {
+namespace tessra::platform {
 
-struct Size {
+struct MetalSize {
     uint64_t width = 1, height = 1, depth = 1;
 };
 
-class Buffer {
+class MetalBuffer {
 public:
-    explicit Buffer(std::vector<std::byte> bytes) : bytes_(std::move(bytes)) {}
+    explicit MetalBuffer(std::vector<std::byte> bytes) : bytes_(std::move(bytes)) {}
     void* contents() { return bytes_.data(); }
     uint64_t length() const { return bytes_.size(); }
 
@@ -26,88 +26,101 @@ private:
 };
 
 // Body of one kernel, run once per grid position with the bound buffers.
-using KernelBody = void (*)(Buffer* const* buffers, uint64_t x, uint64_t y);
+using MetalKernelBody = void (*)(MetalBuffer* const* buffers, uint64_t x, uint64_t y);
 
-struct Function {
+struct MetalFunction {
     std::string name;
-    KernelBody body;
+    MetalKernelBody body;
 };
 
-class Library {
+class MetalLibrary {
 public:
     // Null when the source has no kernel of that name.
-    std::shared_ptr<Function> new_function_with_name(const std::string& name) const;
+    std::shared_ptr<MetalFunction> new_function_with_name(const std::string& name) const;
 
 private:
-    friend class Device;
-    std::vector<Function> functions_;
+    friend class MetalDevice;
+    std::vector<MetalFunction> functions_;
 };
 
-struct ComputePipelineState {
-    std::shared_ptr<Function> function;
+struct MetalPipelineState {
+    std::shared_ptr<MetalFunction> function;
 };
 
 // What the last dispatch asked for; the software device keeps it so tests can see the
 // grid and threadgroup sizes a runner chose.
-struct DispatchRecord {
+struct MetalDispatchRecord {
     std::string kernel;
-    Size grid, threads_per_group;
+    MetalSize grid, threads_per_group;
 };
 
-class ComputeCommandEncoder {
+class MetalComputeEncoder {
 public:
-    void set_compute_pipeline_state(std::shared_ptr<ComputePipelineState> p) { pipeline_ = std::move(p); }
-    void set_buffer(std::shared_ptr<Buffer> buffer, uint64_t offset, uint64_t index);
-    void dispatch_threads(Size grid, Size threads_per_group);
+    void set_compute_pipeline_state(std::shared_ptr<MetalPipelineState> p) {
+        pipeline_ = std::move(p);
+    }
+    void set_buffer(std::shared_ptr<MetalBuffer> buffer, uint64_t offset, uint64_t index);
+    void dispatch_threads(MetalSize grid, MetalSize threads_per_group);
     void end_encoding() {}
 
 private:
-    friend class CommandBuffer;
+    friend class MetalCommandBuffer;
     struct Dispatch {
-        std::shared_ptr<ComputePipelineState> pipeline;
-        std::vector<std::shared_ptr<Buffer>> buffers;
-        Size grid, group;
+        std::shared_ptr<MetalPipelineState> pipeline;
+        std::vector<std::shared_ptr<MetalBuffer>> buffers;
+        MetalSize grid, group;
     };
-    std::shared_ptr<ComputePipelineState> pipeline_;
-    std::vector<std::shared_ptr<Buffer>> buffers_;
+    std::shared_ptr<MetalPipelineState> pipeline_;
+    std::vector<std::shared_ptr<MetalBuffer>> buffers_;
     std::vector<Dispatch> dispatches_;
 };
 
-class CommandBuffer {
+class MetalCommandBuffer {
 public:
-    std::shared_ptr<ComputeCommandEncoder> compute_command_encoder();
+    std::shared_ptr<MetalComputeEncoder> compute_command_encoder();
     void commit();
     void wait_until_completed() {}
 
 private:
-    std::vector<std::shared_ptr<ComputeCommandEncoder>> encoders_;
+    std::vector<std::shared_ptr<MetalComputeEncoder>> encoders_;
 };
 
-class CommandQueue {
+class MetalCommandQueue {
 public:
-    std::shared_ptr<CommandBuffer> command_buffer() { return std::make_shared<CommandBuffer>(); }
+    std::shared_ptr<MetalCommandBuffer> command_buffer() {
+        return std::make_shared<MetalCommandBuffer>();
+    }
 };
 
-struct CompileOptions {};
+struct MetalCompileOptions {};
 
-class Device {
+class MetalDevice {
 public:
     std::string name() const { return "Tessra Software GPU"; }
-    std::shared_ptr<CommandQueue> new_command_queue() { return std::make_shared<CommandQueue>(); }
+    std::shared_ptr<MetalCommandQueue> new_command_queue() {
+        return std::make_shared<MetalCommandQueue>();
+    }
     // Null and `error` filled when the source names a kernel this device cannot run.
-    std::shared_ptr<Library> new_library_with_source(const std::string& source,
-                                                     const CompileOptions& options,
-                                                     std::string* error);
-    std::shared_ptr<ComputePipelineState> new_compute_pipeline_state(
-        std::shared_ptr<Function> function, std::string* error);
+    std::shared_ptr<MetalLibrary> new_library_with_source(const std::string& source,
+                                                          const MetalCompileOptions& options,
+                                                          std::string* error);
+    std::shared_ptr<MetalPipelineState> new_compute_pipeline_state(
+        std::shared_ptr<MetalFunction> function, std::string* error);
     // Resource options 0: shared storage.
-    std::shared_ptr<Buffer> new_buffer_with_bytes(const void* bytes, uint64_t length, uint64_t options);
-    std::shared_ptr<Buffer> new_buffer_with_length(uint64_t length, uint64_t options);
+    std::shared_ptr<MetalBuffer> new_buffer_with_bytes(const void* bytes, uint64_t length,
+                                                       uint64_t options);
+    std::shared_ptr<MetalBuffer> new_buffer_with_length(uint64_t length, uint64_t options);
 };
 
-std::shared_ptr<Device> create_system_default_device();
+// A new device each call (null without emulation), as MTLCreateSystemDefaultDevice.
+std::shared_ptr<MetalDevice> create_system_default_metal_device();
+
+// The process's device and queue: one-time cells, null when there is no device (or the device
+// gives no queue). The environment is read when the device cell is first forced.
+const std::shared_ptr<MetalDevice>& metal_device();
+const std::shared_ptr<MetalCommandQueue>& metal_command_queue();
 
 // The grid and threadgroup sizes of the last dispatch run by any software device.
-DispatchRecord last_dispatch_record();
+MetalDispatchRecord last_metal_dispatch();
 
-}  // namespace tessra::mtl
+}  // namespace tessra::platform

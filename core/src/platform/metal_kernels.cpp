@@ -5,24 +5,21 @@
 #include <string_view>
 
 #include "platform/metal.hpp"
+#include "util/arithmetic.hpp"
 
-namespace tessra::mtl {
+namespace tessra::platform {
 
 namespace {
 
-float* f32(Buffer* b) { return static_cast<float*>(b->contents()); }
-const uint32_t* u32(Buffer* b) { return static_cast<const uint32_t*>(b->contents()); }
+float* f32(MetalBuffer* b) { return static_cast<float*>(b->contents()); }
+const uint32_t* u32(MetalBuffer* b) { return static_cast<const uint32_t*>(b->contents()); }
 
 template <class Op>
-void binary(Buffer* const* buf, uint64_t id, uint64_t) {
+void binary(MetalBuffer* const* buf, uint64_t id, uint64_t) {
     f32(buf[2])[id] = Op{}(f32(buf[0])[id], f32(buf[1])[id]);
 }
-struct Add { float operator()(float a, float b) const { return a + b; } };
-struct Sub { float operator()(float a, float b) const { return a - b; } };
-struct Mul { float operator()(float a, float b) const { return a * b; } };
-struct Div { float operator()(float a, float b) const { return a / b; } };
 
-void sum_f32(Buffer* const* buf, uint64_t id, uint64_t) {
+void sum_f32(MetalBuffer* const* buf, uint64_t id, uint64_t) {
     if (id != 0) return;
     const float* data = f32(buf[0]);
     const uint32_t count = u32(buf[2])[0];
@@ -32,7 +29,7 @@ void sum_f32(Buffer* const* buf, uint64_t id, uint64_t) {
 }
 
 template <bool Max>
-void extreme_f32(Buffer* const* buf, uint64_t id, uint64_t) {
+void extreme_f32(MetalBuffer* const* buf, uint64_t id, uint64_t) {
     if (id != 0) return;
     const float* data = f32(buf[0]);
     const uint32_t count = u32(buf[2])[0];
@@ -42,7 +39,7 @@ void extreme_f32(Buffer* const* buf, uint64_t id, uint64_t) {
     f32(buf[1])[0] = m;
 }
 
-void matmul_f32(Buffer* const* buf, uint64_t col, uint64_t row) {
+void matmul_f32(MetalBuffer* const* buf, uint64_t col, uint64_t row) {
     const uint32_t* dims = u32(buf[3]);
     const uint32_t M = dims[0], K = dims[1], N = dims[2];
     if (row >= M || col >= N) return;
@@ -53,7 +50,7 @@ void matmul_f32(Buffer* const* buf, uint64_t col, uint64_t row) {
     f32(buf[2])[row * N + col] = sum;
 }
 
-void transpose_f32(Buffer* const* buf, uint64_t col, uint64_t row) {
+void transpose_f32(MetalBuffer* const* buf, uint64_t col, uint64_t row) {
     const uint32_t* dims = u32(buf[2]);
     const uint32_t M = dims[0], N = dims[1];
     if (row >= M || col >= N) return;
@@ -62,14 +59,14 @@ void transpose_f32(Buffer* const* buf, uint64_t col, uint64_t row) {
 
 }  // namespace
 
-KernelBody software_kernel(std::string_view name) {
+MetalKernelBody software_metal_kernel(std::string_view name) {
     struct Entry {
         std::string_view name;
-        KernelBody body;
+        MetalKernelBody body;
     };
     static constexpr Entry kKernels[] = {
-        {"add_f32", binary<Add>},       {"sub_f32", binary<Sub>},
-        {"mul_f32", binary<Mul>},       {"div_f32", binary<Div>},
+        {"add_f32", binary<FloatAdd>},  {"sub_f32", binary<FloatSub>},
+        {"mul_f32", binary<FloatMul>},  {"div_f32", binary<FloatDiv>},
         {"sum_f32", sum_f32},           {"max_f32", extreme_f32<true>},
         {"min_f32", extreme_f32<false>}, {"matmul_f32", matmul_f32},
         {"transpose_f32", transpose_f32},
@@ -79,4 +76,4 @@ KernelBody software_kernel(std::string_view name) {
     return nullptr;
 }
 
-}  // namespace tessra::mtl
+}  // namespace tessra::platform

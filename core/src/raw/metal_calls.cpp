@@ -2,7 +2,8 @@
 
 #include <string>
 
-#include "ops/metal.hpp"
+#include "backend/metal_runners.hpp"
+#include "platform/metal.hpp"
 #include "raw/timed.hpp"
 
 namespace tessra::raw {
@@ -21,7 +22,7 @@ Status ran(bool ok, const char* kernel) {
 // The reduction kernels write one value into a slot that starts at 0.0.
 Result<float> reduce(const char* kernel, uint64_t data, uint64_t count) {
     float slot = 0.0f;
-    if (!metal::run_metal_reduce_kernel(kernel, at<float>(data), count, &slot))
+    if (!backend::run_metal_reduce_kernel(kernel, at<float>(data), count, &slot))
         return kernel_failed(kernel);
     return slot;
 }
@@ -41,15 +42,15 @@ Result<float> reduction(const char* fn, const char* op, const char* kernel, uint
 
 }  // namespace
 
-bool metal_is_available() { return metal::device() != nullptr; }
+bool metal_is_available() { return platform::metal_device() != nullptr; }
 
 Status metal_binary(const char* kernel, uint64_t a, uint64_t b, uint64_t result, uint64_t count) {
     const std::string op = name_of(kernel);
     if (Status s = check_addresses("metal_" + std::string(kernel), {a, b, result}); !s) return s;
     if (Status s = check_bytes("count", {count, 4}); !s) return s;
     return timed(op, "Metal", count, [&] {
-        return ran(metal::run_metal_binary_kernel(kernel, at<float>(a), at<float>(b),
-                                                  at_mut<float>(result), count),
+        return ran(backend::run_metal_binary_kernel(kernel, at<float>(a), at<float>(b),
+                                                    at_mut<float>(result), count),
                    kernel);
     });
 }
@@ -83,9 +84,9 @@ Status metal_matmul_f32(uint64_t a, uint64_t b, uint64_t c, uint64_t m, uint64_t
     if (Status s = check_addresses("metal_matmul_f32", {a, b, c}); !s) return s;
     if (Status s = check_product_bytes("c", m, k, n); !s) return s;
     return timed("matmul", "Metal", m * k * n, [&] {
-        return ran(metal::run_metal_matmul_kernel(at<float>(a), at<float>(b), at_mut<float>(c), m,
-                                                  k, n),
-                   "matmul_f32");
+        return ran(
+            backend::run_metal_matmul_kernel(at<float>(a), at<float>(b), at_mut<float>(c), m, k, n),
+            "matmul_f32");
     });
 }
 

@@ -6,6 +6,7 @@
 #include "backend/cpu_backend.hpp"
 #include "backend/select.hpp"
 #include "hardware/capabilities.hpp"
+#include "ops/chunk_sum.hpp"
 #include "raw/timed.hpp"
 #include "scheduler/arena.hpp"
 #include "scheduler/pool.hpp"
@@ -130,7 +131,7 @@ Result<int32_t> sum_i32(uint64_t data, uint64_t count) {
     return timed("sum", "CPU", count, [&]() -> Result<int32_t> {
         return with_thread_arena([&](Arena&) {
             const int32_t* values = at<int32_t>(data);
-            if (count <= 999'999) return kernels::sum_i32(values, count);
+            if (count <= kSequentialSumMax) return kernels::sum_i32(values, count);
             const uint64_t p = std::max<uint64_t>(hw::configured_processor_count(), 1);
             const uint64_t chunk = (count + p - 1) / p;
             const uint64_t chunks = (count + chunk - 1) / chunk;

@@ -1,7 +1,7 @@
 #pragma once
 // The Metal Shading Language source of every kernel, compiled whole at each runner call.
 
-namespace tessra::metal {
+namespace tessra::backend {
 
 inline constexpr const char kShaderSource[] = R"MSL(
 #include <metal_stdlib>
@@ -114,4 +114,4 @@ kernel void transpose_f32(device const float* a [[buffer(0)]],
 }
 )MSL";
 
-}  // namespace tessra::metal
+}  // namespace tessra::backend

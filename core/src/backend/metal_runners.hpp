@@ -1,17 +1,10 @@
 #pragma once
-// The Metal device and command queue of the process, and the three kernel runners. A runner
-// copies its inputs into new shared buffers, runs one kernel of the shader source (compiled
-// afresh each call), waits, and copies the result back. It never raises: false means failure.
+// The three Metal kernel runners, on the process's device and queue. A runner copies its
+// inputs into new shared buffers, runs one kernel of the shader source (compiled afresh each
+// call), waits, and copies the result back. It never raises: false means failure.
 #include <cstdint>
-#include <memory>
 
-#include "platform/metal.hpp"
-
-namespace tessra::metal {
-
-// One-time cells; null when there is no device (or the device gives no queue).
-const std::shared_ptr<mtl::Device>& device();
-const std::shared_ptr<mtl::CommandQueue>& command_queue();
+namespace tessra::backend {
 
 // kernel: "add_f32", "sub_f32", "mul_f32" or "div_f32".
 bool run_metal_binary_kernel(const char* kernel, const float* a, const float* b, float* out,
@@ -23,4 +16,4 @@ bool run_metal_reduce_kernel(const char* kernel, const float* data, uint64_t cou
 bool run_metal_matmul_kernel(const float* a, const float* b, float* c, uint64_t m, uint64_t k,
                              uint64_t n);
 
-}  // namespace tessra::metal
+}  // namespace tessra::backend

@@ -1,8 +1,8 @@
-#include "ops/matmul_kernel.hpp"
+#include "matmul/matmul_small.hpp"
 
 #include <cmath>
 
-#include "util/cpu_features.hpp"
+#include "platform/cpuid.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -88,11 +88,10 @@ __attribute__((target("avx2,fma"))) void fma_columns_avx2(const float* a, const 
 
 }  // namespace
 
-void matmul_small_kernel(const float* a, const float* b, float* c, uint64_t m, uint64_t k,
-                         uint64_t n) {
+void matmul_small(const float* a, const float* b, float* c, uint64_t m, uint64_t k, uint64_t n) {
     const uint64_t n4 = n / 4 * 4;
 #if defined(__x86_64__)
-    if (cpu_has_avx2_fma())
+    if (platform::cpu_has_avx2_fma())
         fma_columns_avx2(a, b, c, m, k, n, n4);
     else
 #endif

@@ -1,26 +1,18 @@
-#include "ops/metal.hpp"
+#include "backend/metal_runners.hpp"
 
 #include <cstring>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
-#include "ops/metal_shader.hpp"
+#include "backend/metal_shader.hpp"
+#include "platform/metal.hpp"
 
-namespace tessra::metal {
-
-const std::shared_ptr<mtl::Device>& device() {
-    static const std::shared_ptr<mtl::Device> d = mtl::create_system_default_device();
-    return d;
-}
-
-const std::shared_ptr<mtl::CommandQueue>& command_queue() {
-    static const std::shared_ptr<mtl::CommandQueue> q =
-        device() ? device()->new_command_queue() : nullptr;
-    return q;
-}
+namespace tessra::backend {
 
 namespace {
+
+using platform::MetalSize;
 
 struct Input {
     const void* bytes;
@@ -30,14 +22,14 @@ struct Input {
 // Steps shared by the runners: compile, look the kernel up, bind the inputs then a result
 // buffer of `result_bytes`, dispatch, wait, and copy the result into `out`.
 bool run(const char* kernel, std::initializer_list<Input> inputs_before_result,
-         uint64_t result_bytes, std::initializer_list<Input> inputs_after_result, mtl::Size grid,
-         mtl::Size group, void* out) {
-    const auto& dev = device();
+         uint64_t result_bytes, std::initializer_list<Input> inputs_after_result, MetalSize grid,
+         MetalSize group, void* out) {
+    const auto& dev = platform::metal_device();
     if (!dev) return false;
-    const auto& queue = command_queue();
+    const auto& queue = platform::metal_command_queue();
     if (!queue) return false;
 
-    mtl::CompileOptions options;
+    platform::MetalCompileOptions options;
     std::string error;  // compilation and pipeline messages are dropped
     auto library = dev->new_library_with_source(kShaderSource, options, &error);
     if (!library) return false;
@@ -46,7 +38,7 @@ bool run(const char* kernel, std::initializer_list<Input> inputs_before_result,
     auto pipeline = dev->new_compute_pipeline_state(function, &error);
     if (!pipeline) return false;
 
-    std::vector<std::shared_ptr<mtl::Buffer>> buffers;
+    std::vector<std::shared_ptr<platform::MetalBuffer>> buffers;
     for (const Input& in : inputs_before_result)
         buffers.push_back(dev->new_buffer_with_bytes(in.bytes, in.length, 0));
     auto result = dev->new_buffer_with_length(result_bytes, 0);
@@ -94,4 +86,4 @@ bool run_metal_matmul_kernel(const float* a, const float* b, float* c, uint64_t 
                m * n * sizeof(float), {{dims, sizeof dims}}, {n, m, 1}, {8, 8, 1}, c);
 }
 
-}  // namespace tessra::metal
+}  // namespace tessra::backend

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <functional>
 
-namespace tessra::pool {
+namespace tessra {
 
 // Runs task(0) .. task(count - 1) on the matmul pool (made now with `threads` threads if it
 // does not exist; if one of its threads cannot start, none is left running and the call panics)
@@ -17,4 +17,4 @@ void run_on_matmul_pool(size_t threads, size_t count, const std::function<void(s
 // Threads of the matmul pool; 0 before it exists.
 size_t matmul_pool_size();
 
-}  // namespace tessra::pool
+}  // namespace tessra

@@ -1,4 +1,4 @@
-#include "backend/array_matmul.hpp"
+#include "matmul/array_matmul.hpp"
 
 #include <string>
 
@@ -15,14 +15,15 @@ Result<CoreArray> matmul(const CoreArray& a, const CoreArray& b) {
     if (k != k2)
         return value_error("matmul() shape mismatch: inner dimensions " + std::to_string(k) +
                            " and " + std::to_string(k2) + " must match");
-    // [m, n] of two empty operands can pass 64 bits ([2^63, 0] @ [0, 2^63]).
+    // Even two empty operands can ask for a result too large to exist: [2^63, 0] @ [0, 2^63]
+    // is [2^63, 2^63], whose byte count does not fit in 64 bits, and is refused here.
     // Every road writes all of c (beta 0), so only an empty product needs the zero fill.
     const bool empty = m == 0 || k == 0 || n == 0;
     Result<CoreArray> made = empty ? zeroed({m, n}) : allocate({m, n});
     if (!made) return made;
     CoreArray& c = made.value();
     if (empty) {
-        backend::last_dispatch().current_backend = 0;
+        backend::record_small_product();
         return made;
     }
     if (auto failure = backend::dispatch_matmul(a.f32(), b.f32(), c.f32(), m, k, n))

@@ -6,16 +6,17 @@
 #include "backend/cpu_backend.hpp"
 #include "backend/policy.hpp"
 #include "hardware/math_backend.hpp"
-#include "ops/matmul_kernel.hpp"
-#include "ops/matmul_rust_parallel.hpp"
+#include "matmul/matmul_parallel.hpp"
+#include "matmul/matmul_small.hpp"
 #include "platform/cblas.hpp"
 #include "util/saturating.hpp"
 
-namespace tessra::backend {
+namespace tessra {
 
 namespace {
 
-constexpr uint64_t kSmallKernelLimit = 262'144;
+using backend::BackendPolicy;
+using backend::DispatchBackend;
 
 struct Road {
     hw::MathBackend library;  // for the thread count and the exported variables
@@ -51,13 +52,12 @@ bool fits_cblas(uint64_t v) { return v <= static_cast<uint64_t>(std::numeric_lim
 
 }  // namespace
 
-BackendStatus CpuBackend::matmul_f32(const float* a, const float* b, float* c, uint64_t m,
-                                     uint64_t k, uint64_t n) const {
+backend::BackendStatus backend::CpuBackend::matmul_f32(const float* a, const float* b, float* c,
+                                                       uint64_t m, uint64_t k, uint64_t n) const {
     if (a == nullptr || b == nullptr || c == nullptr) return invalid_input("Null pointer");
-    LastDispatch& last = last_dispatch();
-    if (saturating_mul({m, k, n}) <= kSmallKernelLimit) {
-        last.current_backend = 0;
-        matmul_small_kernel(a, b, c, m, k, n);
+    if (saturating_mul({m, k, n}) <= kSmallProductMax) {
+        record_small_product();
+        matmul_small(a, b, c, m, k, n);
         return success();
     }
     const BackendPolicy p = backend_policy();
@@ -67,12 +67,7 @@ BackendStatus CpuBackend::matmul_f32(const float* a, const float* b, float* c, u
         return invalid_input("Matrix dimensions exceed the 32-bit range of CBLAS");
     const uint64_t t = hw::blas_thread_count(std::max({m, k, n}), road.library);
     hw::configure_blas_threads(road.library, t);
-    last.policy = static_cast<uint8_t>(p);
-    last.backend = static_cast<uint8_t>(road.recorded);
-    last.current_backend = last.backend;
-    last.k = k;
-    last.m = m;
-    last.n = n;
+    record_product(p, road.recorded, m, k, n);
     if (road.parallel || !platform::cblas_available()) {
         // Without a loadable CBLAS the row-block product still gives the result.
         matmul_parallel(a, b, c, m, k, n, t);
@@ -84,4 +79,4 @@ BackendStatus CpuBackend::matmul_f32(const float* a, const float* b, float* c, u
     return success();
 }
 
-}  // namespace tessra::backend
+}  // namespace tessra

@@ -1,4 +1,4 @@
-#include "scheduler/matmul_pool.hpp"
+#include "matmul/matmul_pool.hpp"
 
 #include <pthread.h>
 
@@ -14,7 +14,7 @@
 
 #include "util/panic.hpp"
 
-namespace tessra::pool {
+namespace tessra {
 
 namespace {
 
@@ -151,4 +151,4 @@ size_t matmul_pool_size() {
     return p ? p->size() : 0;
 }
 
-}  // namespace tessra::pool
+}  // namespace tessra

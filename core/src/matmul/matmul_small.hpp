@@ -7,7 +7,10 @@
 
 namespace tessra {
 
-void matmul_small_kernel(const float* a, const float* b, float* c, uint64_t m, uint64_t k,
-                         uint64_t n);
+// Products of at most this many multiply-adds (m·k·n) take the own kernel; they are never
+// split into row jobs either.
+inline constexpr uint64_t kSmallProductMax = uint64_t{1} << 18;
+
+void matmul_small(const float* a, const float* b, float* c, uint64_t m, uint64_t k, uint64_t n);
 
 }  // namespace tessra
