@@ -8,7 +8,8 @@ import pytest
 
 from conftest import child
 
-BIG, SMALL = 2_000_000_000, 64 << 20
+# Large enough to stand out from thread stacks and the default, small enough for any machine.
+BIG, SMALL = 512 << 20, 64 << 20
 
 PRELUDE = """
 import os, threading, time
@@ -29,7 +30,7 @@ def in_new_thread(call):
     t = threading.Thread(target=lambda: out.append(growth(call)))
     t.start(); t.join()
     for _ in range(3000):  # join can return before the thread's destructors have run
-        if vm() - before < 1 << 30:
+        if vm() - before < BIG // 2:
             break
         time.sleep(0.01)
     return out[0]
@@ -41,7 +42,7 @@ pytestmark = pytest.mark.skipif(not sys.platform.startswith("linux"), reason="re
 
 
 def _run(body, env):
-    return [int(x) for x in child(PRELUDE + body, env).split()]
+    return [int(x) for x in child(f"BIG = {BIG}\n" + PRELUDE + body, env).split()]
 
 
 def test_which_calls_make_the_arena():
@@ -63,7 +64,7 @@ for call in calls:
 def test_made_once_per_thread_and_read_at_that_threads_first_use():
     body = """
 print(growth(a.exp))                       # default size
-os.environ['TESSRA_ARENA_SIZE'] = '2000000000'
+os.environ['TESSRA_ARENA_SIZE'] = str(BIG)
 print(growth(a.exp))                       # this thread already has its Arena
 before = vm()
 print(in_new_thread(a.log))                # a new thread reads the new value

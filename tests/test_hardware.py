@@ -75,7 +75,8 @@ def discovery(env=None):
     return json.loads(r.stdout), r.stderr.splitlines()
 
 
-# Every spelling is checked in the C++ discovery tests; here only that the variable reaches them.
+# The search order and every spelling are checked in the C++ discovery tests against a made-up
+# machine; here only that the variables and the real machine reach them.
 @pytest.mark.parametrize("value,backend", [("  OpenBLAS \t", "OpenBLAS"), ("pure-rust", "RustParallel")])
 def test_override_spellings(value, backend):
     info, lines = discovery({"TESSRA_BACKEND": value})
@@ -115,24 +116,6 @@ def test_auto_detection_after_no_or_unknown_override(tmp_path, override):
     assert len(lines) == len(expect) and info["backend"] == "OpenBLAS"
     for got, want in zip(lines, expect):  # None: the hint line, nine blanks and a web address
         assert got == want or (want is None and got.startswith("         http")), got
-
-
-def test_missing_openblas_path_searches_the_list():
-    info, lines = discovery({"OPENBLAS_PATH": "/nonexistent/libopenblas.so"})
-    if info["backend"] != "OpenBLAS":
-        pytest.skip("no OpenBLAS on the standard paths")
-    assert lines[-1].startswith("[tessra] OpenBLAS found at /") and "/nonexistent/" not in lines[-1]
-
-
-def test_aocl_root_on_amd(tmp_path):
-    (tmp_path / "lib").mkdir()
-    (tmp_path / "lib" / "libblis-mt.so").write_bytes(b"")
-    info, lines = discovery({"AOCL_ROOT": str(tmp_path)})
-    if info["vendor"] != "AMD":
-        pytest.skip("not an AMD machine")
-    assert info["backend"] == "AOCL"
-    assert lines == ["[tessra] CPU vendor detected: AMD",
-                     f"[tessra] AMD CPU + AOCL found at {tmp_path}/lib/libblis-mt.so → using AOCL"]
 
 
 # ---- Metal selection --------------------------------------------------------------------

@@ -1,9 +1,7 @@
 """read_csv as a caller sees it: the frame it builds and the exceptions it raises. The reader's
-rules (records, quotes, numbers, UTF-8, error positions) are tested in its C++ tests beside its
-fuzz harness."""
+rules (records, quotes, numbers, UTF-8, error positions) are tested in its C++ tests, beside its
+fuzz harness and against the C library's correctly rounded numbers."""
 
-import numpy as np
-import pandas as pd
 import pytest
 
 from tessra import read_csv
@@ -56,28 +54,3 @@ def test_failures(tmp_path):
         read_csv(write(tmp_path, b"a,b\n1\n"))
     with raises(TypeError, "argument 'path': 'int' object cannot be converted to 'PyString'"):
         read_csv(3)
-
-
-def numeric_text(rng, n):
-    """Decimal texts of at most 7 significant digits over a wide range of exponents."""
-    digits = rng.integers(1, 8, n)
-    mantissa = rng.random(n) * 10
-    exponent = rng.integers(-30, 30, n)
-    sign = np.where(rng.random(n) < 0.3, "-", "")
-    return [f"{s}{m * 10.0 ** e:.{d}g}" for s, m, e, d in zip(sign, mantissa, exponent, digits)]
-
-
-@pytest.mark.filterwarnings("ignore:The .float_precision. argument is deprecated")
-@pytest.mark.parametrize("seed", [1, 2])
-def test_matches_pandas_round_trip(tmp_path, seed):
-    rng = np.random.default_rng(seed)
-    cols = {f"c{i}": numeric_text(rng, 3000) for i in range(3)}
-    cols["ints"] = [str(v) for v in rng.integers(-10**7, 10**7, 3000)]
-    lines = [",".join(cols)] + [",".join(row) for row in zip(*cols.values())]
-    path = write(tmp_path, ("\n".join(lines) + "\n").encode())
-    ref = pd.read_csv(path, float_precision="round_trip")
-    df = read_csv(path)
-    for key in cols:
-        want = ref[key].to_numpy(np.float64).astype(np.float32).view(np.uint32)
-        got = np.array(df.get_column(key).data.to_list(), np.float32).view(np.uint32)
-        assert np.array_equal(got, want), key

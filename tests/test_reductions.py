@@ -1,11 +1,12 @@
 import math
-import re
 from functools import reduce
 
 import numpy as np
 import pytest
 
 from tessra import CoreArray, DType
+
+from conftest import raises
 
 F = np.float32
 NAN, INF = float("nan"), float("inf")
@@ -154,19 +155,14 @@ def test_cumulative_keep_shape_and_storage_order(shape):
     assert a.to_list() == [float(i) for i in range(1, n + 1)]
 
 
-@pytest.mark.parametrize("method, word", [
-    ("mean", "mean"), ("var", "var"), ("std_dev", "std"), ("argmax", "argmax"), ("argmin", "argmin"),
-])
-@pytest.mark.parametrize("shape", [[0], [3, 0]])
-def test_empty_input_is_refused(method, word, shape):
-    with pytest.raises(ValueError, match="^" + re.escape(f"{word} of empty array") + "$"):
-        getattr(CoreArray.zeros(shape), method)()
-
-
-@pytest.mark.parametrize("dtype", [DType.Float64, DType.Int32, DType.Int64, DType.Bool])
+@pytest.mark.parametrize("shape", [[0], [3, 0], [5]])
 @pytest.mark.parametrize("method", ALL_METHODS)
-@pytest.mark.parametrize("shape", [[5], [0]])
-def test_non_float32_receiver_is_refused_before_anything_is_read(method, dtype, shape):
+def test_refusals_in_order(method, shape):
     # The type check comes before the empty check, and no method reads storage of another type.
-    with pytest.raises(TypeError, match="^" + re.escape(f"{method}() requires Float32") + "$"):
-        getattr(CoreArray.zeros(shape, dtype), method)()
+    for dtype in [DType.Float64, DType.Int32, DType.Int64, DType.Bool]:
+        with raises(TypeError, f"{method}() requires Float32"):
+            getattr(CoreArray.zeros(shape, dtype), method)()
+    word = {"mean": "mean", "var": "var", "std_dev": "std", "argmax": "argmax", "argmin": "argmin"}.get(method)
+    if word and 0 in shape:
+        with raises(ValueError, f"{word} of empty array"):
+            getattr(CoreArray.zeros(shape), method)()

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "profiler/profiler.hpp"
@@ -48,6 +49,24 @@ struct Fresh : ::testing::Test {
 };
 
 }  // namespace
+
+// Python threads switch too rarely inside a call to show a context shared between threads.
+TEST_F(Fresh, ScopesFromManyThreadsKeepTheirThreadsContext) {
+    enable_profiling();
+    constexpr int kThreads = 8, kScopes = 500;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t] {
+            set_profile_context("worker-" + std::to_string(t));
+            for (int i = 0; i < kScopes; ++i) profile_scope_finish(profile_scope_begin("add", "CPU", 1));
+        });
+    for (auto& th : threads) th.join();
+    std::vector<int> per_thread(kThreads);
+    for (const ProfileRecord& r : stored()) ++per_thread.at(std::stoi(r.context.value().substr(7)));
+    EXPECT_EQ(per_thread, std::vector<int>(kThreads, kScopes));
+    profile_scope_finish(profile_scope_begin("sum", "CPU", 1));  // this thread set no context
+    EXPECT_FALSE(stored().back().context.has_value());
+}
 
 TEST_F(Fresh, TheFlagIsReadWhenTheScopeFinishes) {
     ProfileScope opened_disabled = profile_scope_begin("late", "CPU", 3);
