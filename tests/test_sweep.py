@@ -1,13 +1,13 @@
-"""Every public function, method, property and special method, fed wrong and extreme
-arguments in child processes: no signal, no hang and no PanicException beyond the one
-allocation-limit invariant. New functions and methods are swept as soon as they exist; a
-parameter's filler (the good value used while another parameter gets the bad one) is chosen by
-its name. The functions on caller-owned memory also get sizes no buffer can have, with and
-without the software Metal device, and must refuse them with the expected error.
-
-Run as a script, this file is the child: `python test_sweep.py GROUP START END` makes the calls
-START..END of GROUP, printing each call's number before it runs and each panic (or unexpected
-outcome) after."""
+# Every public function, method, property and special method, fed wrong and extreme arguments in
+# child processes: no signal, no hang and no PanicException beyond the one allocation-limit
+# invariant. New functions and methods are swept as soon as they exist; a parameter's filler (the
+# good value used while another parameter gets the bad one) is chosen by its name. The functions
+# on caller-owned memory also get sizes no buffer can have, with and without the software Metal
+# device, and must refuse them with the expected error.
+#
+# Run as a script, this file is the child: `python test_sweep.py GROUP START END` makes the calls
+# START..END of GROUP, printing each call's number before it runs and each panic (or unexpected
+# outcome) after.
 
 import collections.abc
 import concurrent.futures
@@ -47,8 +47,7 @@ class RaisingFloat:
     def __float__(self):
         raise ValueError("no float")
 
-    def __index__(self):
-        raise ValueError("no index")
+    __index__ = __float__
 
 
 class RaisingLen(collections.abc.Sequence):
@@ -62,29 +61,20 @@ class RaisingLen(collections.abc.Sequence):
 
 
 class RaisingIter(RaisingLen):
-    def __len__(self):
-        return 2
+    __len__ = lambda self: 2
 
     def __iter__(self):
         raise ValueError("no iter")
 
 
 class LyingLen(RaisingLen):
-    """Says it holds far more (or fewer) items than it yields."""
-
+    # Says it holds far more (or fewer) items than it yields.
     def __init__(self, claimed):
         self.claimed = claimed
 
-    def __len__(self):
-        return self.claimed
-
-    def __getitem__(self, i):
-        if i >= 3:
-            raise IndexError(i)
-        return 1.0
-
-    def __iter__(self):
-        return iter([1.0, 2.0, 3.0])
+    __len__ = lambda self: self.claimed
+    __getitem__ = lambda self, i: [1.0, 2.0, 3.0][i]
+    __iter__ = lambda self: iter([1.0, 2.0, 3.0])
 
 
 class FloatSub(float):
@@ -92,9 +82,8 @@ class FloatSub(float):
 
 
 class ClearingItem:
-    """Empties the list that holds it (its only owner) while it converts; the float subclass
-    it returns makes the interpreter look at the item again afterwards."""
-
+    # Empties the list that holds it (its only owner) while it converts; the float subclass it
+    # returns makes the interpreter look at the item again afterwards.
     def __init__(self, holder):
         self.holder = holder
 
@@ -113,21 +102,16 @@ def clearing_list():
     return holder
 
 
+# Plain values, as the text that makes a fresh one for each call.
+PLAIN = ["None", "True", "0", "-1", "2**62", "2**63", "2**64", "-2**63-1", "10**30", "NAN",
+         "float('inf')", "float('-inf')", "-0.0", "1.5", "''", "'a\\0b'", "'\\udc80'", "'x'", "b'x'",
+         "[]", "[None]", "[[1.0]]", "[NAN]", "['a']", "[2**64]", "[-1]", "[0, 0]", "[2**62, 2**62, 0]",
+         "[0, 2**62, 2**62]", "[2**63, 0]", "(1.0,)", "{}", "{'a': 'b', 1: None}"]
+
+
 def bad_values():
     import numpy as np
-    return [
-        ("None", lambda: None), ("True", lambda: True), ("0", lambda: 0), ("-1", lambda: -1),
-        ("2**62", lambda: 2**62), ("2**63", lambda: 2**63), ("2**64", lambda: 2**64),
-        ("-2**63-1", lambda: -2**63 - 1), ("10**30", lambda: 10**30), ("nan", lambda: NAN),
-        ("inf", lambda: float("inf")), ("-inf", lambda: float("-inf")), ("-0.0", lambda: -0.0),
-        ("1.5", lambda: 1.5), ("''", lambda: ""), ("'a\\0b'", lambda: "a\0b"),
-        ("surrogate", lambda: "\udc80"), ("'x'", lambda: "x"), ("bytes", lambda: b"x"),
-        ("[]", lambda: []), ("[None]", lambda: [None]), ("[[1.0]]", lambda: [[1.0]]),
-        ("[nan]", lambda: [NAN]), ("['a']", lambda: ["a"]), ("[2**64]", lambda: [2**64]),
-        ("[-1]", lambda: [-1]), ("[0, 0]", lambda: [0, 0]),
-        ("[2**62, 2**62, 0]", lambda: [2**62, 2**62, 0]),
-        ("[0, 2**62, 2**62]", lambda: [0, 2**62, 2**62]), ("[2**63, 0]", lambda: [2**63, 0]), ("(1.0,)", lambda: (1.0,)),
-        ("{}", lambda: {}), ("{'a': 'b', 1: None}", lambda: {"a": "b", 1: None}),
+    return [(text, lambda text=text: eval(text)) for text in PLAIN] + [
         ("object()", object), ("raising_float", RaisingFloat),
         ("[raising_float]", lambda: [RaisingFloat()]), ("raising_len", RaisingLen),
         ("raising_iter", RaisingIter), ("len_2**62", lambda: LyingLen(2**62)),
@@ -160,11 +144,8 @@ def receivers():
             ("f32_empty", lambda: CoreArray.zeros([0]), True),
             ("f32_0x3", lambda: CoreArray.zeros([0, 3]), False),
             ("f32_transposed", lambda: CoreArray.ones([2, 3]).transpose(), False),
-            ("int32", lambda: CoreArray.zeros([2, 3], DType.Int32), False),
-            ("float64", lambda: CoreArray.zeros([3], DType.Float64), False),
-            ("int64", lambda: CoreArray.zeros([3], DType.Int64), False),
-            ("bool", lambda: CoreArray.zeros([3], DType.Bool), False),
-        ],
+        ] + [(str(d), lambda d=d: CoreArray.zeros([2, 3] if d == DType.Int32 else [3], d), False)
+             for d in (DType.Int32, DType.Float64, DType.Int64, DType.Bool)],
         DataFrame: [("frame", frame, True), ("empty", DataFrame, True),
                     ("no_rows", lambda: frame().iloc(0, 0), False)],
         Series: [("f32", lambda: Series("s", CoreArray([2.0, -0.0, 0.0, NAN], [4])), True),
@@ -183,8 +164,7 @@ def write_csv():
 
 
 def same_shape(r, value):
-    shape = list(r.shape) if isinstance(r, CoreArray) else [2, 3]
-    return CoreArray.full(shape, value)
+    return CoreArray.full(list(r.shape) if isinstance(r, CoreArray) else [2, 3], value)
 
 
 # Fillers get the receiver (None for functions), so operands can match its shape.
@@ -218,13 +198,6 @@ def is_address(param):
     return "ptr" in param or "addr" in param
 
 
-def plausible_address(value):
-    try:
-        return 0 < operator.index(value) < 2**64
-    except Exception:
-        return False
-
-
 def filler(owner, method, param):
     for key in ((owner, method, param), (owner, param)):
         if key in OWNER_FILLERS:
@@ -254,30 +227,20 @@ def argument_sets(owner, method, params, full):
             ("bad keyword", lambda r: ([], {"no_such_parameter": 1}))]
     if params:
         sets.append(("keywords", lambda r: ([], {p: f(r) for p, f in zip(params, fill)})))
-    if not full:
-        return sets
-    for i, p in enumerate(params):
+    for i, p in enumerate(params if full else []):
         for label, make in bad_values():
-            if is_address(p) and plausible_address(make()):
-                continue  # reading a non-null address is the caller's promise
+            try:  # reading a non-null address is the caller's promise
+                if is_address(p) and 0 < operator.index(make()) < 2**64:
+                    continue
+            except Exception:
+                pass
+
             def build(r, i=i, make=make):
                 args = [f(r) for f in fill]
                 args[i] = make()
                 return args, {}
             sets.append(("%s=%s" % (p, label), build))
     return sets
-
-
-def module_calls():
-    calls = []
-    for name in native.__all__:
-        fn = getattr(native, name)
-        if isinstance(fn, type):
-            continue
-        params = parameters(fn) or []
-        for label, make in argument_sets(None, name, params, True):
-            calls.append(("%s(%s)" % (name, label), lambda fn=fn, make=make: call_with(fn, make)))
-    return calls
 
 
 def call_with(fn, make, receiver=None):
@@ -290,6 +253,12 @@ def call_method(attr, receiver, make):
     return call_with(getattr(r, attr), make, r)
 
 
+def module_calls():
+    return [("%s(%s)" % (name, label), lambda fn=getattr(native, name), make=make: call_with(fn, make))
+            for name in native.__all__ if not isinstance(getattr(native, name), type)
+            for label, make in argument_sets(None, name, parameters(getattr(native, name)) or [], True)]
+
+
 def class_calls(cls):
     calls = []
     for attr, item in sorted(vars(cls).items()):
@@ -297,36 +266,30 @@ def class_calls(cls):
             continue
         if isinstance(item, staticmethod):
             fn = getattr(cls, attr)
-            for label, make in argument_sets(cls, attr, parameters(fn) or [], True):
-                calls.append(("%s.%s(%s)" % (cls.__name__, attr, label),
-                              lambda fn=fn, make=make: call_with(fn, make)))
+            calls += [("%s.%s(%s)" % (cls.__name__, attr, label), lambda fn=fn, make=make: call_with(fn, make))
+                      for label, make in argument_sets(cls, attr, parameters(fn) or [], True)]
             continue
         for rlabel, receiver, full in receivers()[cls]:
             prefix = "%s.%s[%s]" % (cls.__name__, attr, rlabel)
             if inspect.isdatadescriptor(item) or not callable(item):
-                calls.append((prefix, lambda attr=attr, receiver=receiver:
-                              repr(getattr(receiver(), attr))))
+                calls.append((prefix, lambda attr=attr, receiver=receiver: repr(getattr(receiver(), attr))))
                 continue
-            for label, make in argument_sets(cls, attr, parameters(item) or [], full):
-                calls.append(("%s(%s)" % (prefix, label),
-                              lambda attr=attr, receiver=receiver, make=make:
-                              call_method(attr, receiver, make)))
+            calls += [("%s(%s)" % (prefix, label),
+                       lambda attr=attr, receiver=receiver, make=make: call_method(attr, receiver, make))
+                      for label, make in argument_sets(cls, attr, parameters(item) or [], full)]
     # The class itself and its special methods.
     if parameters(cls) is not None:
-        for label, make in argument_sets(cls, "__new__", parameters(cls), True):
-            calls.append(("%s(%s)" % (cls.__name__, label),
-                          lambda make=make: call_with(cls, make)))
+        calls += [("%s(%s)" % (cls.__name__, label), lambda make=make: call_with(cls, make))
+                  for label, make in argument_sets(cls, "__new__", parameters(cls), True)]
     else:
         calls.append(("%s()" % cls.__name__, lambda: cls()))
-    for rlabel, receiver, _ in receivers()[cls]:
-        calls.append(("repr(%s[%s])" % (cls.__name__, rlabel), lambda r=receiver: repr(r())))
-        calls.append(("int(%s[%s])" % (cls.__name__, rlabel), lambda r=receiver: int(r())))
-        calls.append(("hash(%s[%s])" % (cls.__name__, rlabel), lambda r=receiver: hash(r())))
+    for rlabel, r, _ in receivers()[cls]:
+        name = "%s[%s]" % (cls.__name__, rlabel)
+        calls += [("repr(%s)" % name, lambda r=r: repr(r())), ("int(%s)" % name, lambda r=r: int(r())),
+                  ("hash(%s)" % name, lambda r=r: hash(r()))]
         for label, make in bad_values():
-            calls.append(("%s[%s] == %s" % (cls.__name__, rlabel, label),
-                          lambda r=receiver, make=make: r() == make()))
-            calls.append(("%s[%s] < %s" % (cls.__name__, rlabel, label),
-                          lambda r=receiver, make=make: r() < make()))
+            calls += [("%s == %s" % (name, label), lambda r=r, make=make: r() == make()),
+                      ("%s < %s" % (name, label), lambda r=r, make=make: r() < make())]
     return calls
 
 
@@ -347,6 +310,7 @@ def size_calls(emulated):
     P = ctypes.addressof(SIZE_BUFFER)
     big = lambda what: (ValueError, what + " is too large: its byte count does not fit in 64 bits")
     failed = lambda kernel: (RuntimeError, "Execution error: Metal %s failed" % kernel)
+    cblas = (RuntimeError, "Invalid input: Matrix dimensions exceed the 32-bit range of CBLAS")
     cases = [(fn, (P,) * addresses + (count,), big("count"))
              for fn, addresses in COUNTED for count in (2**62, 2**64 - 1)]
     for m, k, n, what in [(2**62, 1, 1, "a (m x k)"), (2**40, 2**40, 1, "a (m x k)"),
@@ -365,8 +329,9 @@ def size_calls(emulated):
               ("metal_transpose_f32", (P, P, 0, 2**64 - 1), None),
               ("metal_sum_f32", (P, 2**32), failed("sum_f32")),  # past the kernels' 32-bit words
               ("metal_matmul_f32", (P, P, P, 2**32, 1, 1), failed("matmul_f32")),
-              ("array_matmul_2d_f32", huge, (RuntimeError, "Invalid input: Matrix dimensions "
-                                             "exceed the 32-bit range of CBLAS"), 1)]
+              ("array_matmul_2d_f32", huge, cblas, 1)]
+    # CBLAS takes no size of 2**31 or more, and its int sizes have no room for one either.
+    cases += [("array_matmul_2d_f32", (P, P, P) + s, cblas, 1) for s in [(2**31, 1, 1), (1, 2**31, 1)]]
     if emulated:
         cases.append(("array_matmul_2d_f32", huge, failed("matmul_f32")))
 
@@ -443,8 +408,7 @@ def run_range(group, start, end):
                 faults.append((int(k), msg))
         if status == 0:
             break
-        what = "hang" if status == "hang" else "exit status %s" % status
-        faults.append((last, what))
+        faults.append((last, "hang" if status == "hang" else "exit status %s" % status))
         start = last + 1
     return faults
 
