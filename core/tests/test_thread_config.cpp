@@ -110,16 +110,6 @@ TEST(Discovery, OverrideSpellings) {
     }
 }
 
-TEST(Discovery, UnknownOverrideKeepsCaseThenDetects) {
-    FakeWorld w;
-    w.env["TESSRA_BACKEND"] = " Cuda\t";
-    w.vendor = CpuVendor::Apple;
-    EXPECT_EQ(w.discover(), kAcc);
-    EXPECT_EQ(w.lines, (Lines{"[tessra] Unknown TESSRA_BACKEND='Cuda'; using auto-detection.",
-                              "[tessra] CPU vendor detected: Apple Silicon",
-                              "[tessra] Apple Silicon → using Accelerate (AMX)"}));
-}
-
 TEST(Discovery, IntelMklSearchOrder) {
     FakeWorld w;
     w.vendor = CpuVendor::Intel;
@@ -136,22 +126,24 @@ TEST(Discovery, IntelMklSearchOrder) {
         EXPECT_EQ(w.lines, (Lines{"[tessra] CPU vendor detected: Intel",
                                   "[tessra] Intel CPU + MKL found at " + expect + " → using MKL"}));
     }
-}
-
-// An empty prefix is joined like any other: the search tests "/lib/...", never "lib/...".
-TEST(Discovery, EmptyMklPrefixesStayAbsolute) {
+    // An empty prefix is joined like any other: the search tests "/lib/...", never "lib/...".
+    w.files = {"lib/libmkl_rt.so", "lib/intel64/libmkl_rt.so", "/lib/libmkl_rt.so"};
     for (const char* var : {"MKLROOT", "VIRTUAL_ENV", "CONDA_PREFIX"}) {
-        FakeWorld w;
-        w.vendor = CpuVendor::Intel;
-        w.env[var] = "";
-        w.files = {"lib/libmkl_rt.so", "lib/intel64/libmkl_rt.so", "/lib/libmkl_rt.so"};
+        w.env = {{var, ""}};
         EXPECT_EQ(w.discover(), kMkl) << var;
         EXPECT_EQ(w.lines.back(), "[tessra] Intel CPU + MKL found at /lib/libmkl_rt.so → using MKL");
     }
 }
 
-TEST(Discovery, FallbacksWithTheirHints) {
+TEST(Discovery, EachVendorAndItsFallbacks) {
     FakeWorld w;
+    w.env["TESSRA_BACKEND"] = " Cuda\t";
+    w.vendor = CpuVendor::Apple;
+    EXPECT_EQ(w.discover(), kAcc);
+    EXPECT_EQ(w.lines, (Lines{"[tessra] Unknown TESSRA_BACKEND='Cuda'; using auto-detection.",
+                              "[tessra] CPU vendor detected: Apple Silicon",
+                              "[tessra] Apple Silicon → using Accelerate (AMX)"}));
+    w.env.clear();
     w.vendor = CpuVendor::Intel;
     w.env["OPENBLAS_PATH"] = "/missing/libopenblas.so";
     w.files = {"/opt/conda/lib/libopenblas.so", "/usr/local/lib/libopenblas.so"};
