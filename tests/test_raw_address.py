@@ -1,6 +1,4 @@
-import json
 import math
-import threading
 
 import numpy as np
 import pytest
@@ -14,12 +12,13 @@ BINARY = [("array_add_f32", np.add), ("array_sub_f32", np.subtract),
 
 
 @pytest.mark.parametrize("name, ufunc", BINARY)
-@pytest.mark.parametrize("n", [0, 17, 1003])
+@pytest.mark.parametrize("n", [0, 1003, 2**22 + 5])
 def test_elementwise_matches_numpy(name, ufunc, n):
-    # n = 0: every special value against every other.
+    # n = 0: every special value against every other. From 2**22 values on the stores skip the
+    # caches, after a few that align the output.
     a, b = ([x.ravel().copy() for x in np.meshgrid(SPECIALS, SPECIALS)] if n == 0
             else (random_values(n, 0), random_values(n, 1)))
-    out = np.full(a.size, 7.0, F32)
+    out = np.full(a.size + 1, 7.0, F32)[1:]
     with np.errstate(all="ignore"):
         expected = ufunc(a, b)
     assert getattr(tessra, name)(ptr(a), ptr(b), ptr(out), a.size) is None
@@ -109,18 +108,16 @@ def _sequential_sum(x):
     return np.add.accumulate(np.asarray(x, F32), dtype=F32)[-1]
 
 
-@pytest.mark.parametrize("n", [1, 1000, 999_999])
-def test_sum_and_mean_keep_index_order(n):
-    x = random_values(n, 5)
-    s = _sequential_sum(x)
-    assert_same(tessra.array_sum_f32(ptr(x), n), s)
-    assert_same(tessra.array_mean_f32(ptr(x), n), s / F32(n))
-
-
-def test_large_sum_runs_in_chunks_and_stays_close():
-    x = np.random.default_rng(1).random(3_000_001).astype(F32)
-    assert math.isclose(tessra.array_sum_f32(ptr(x), x.size), float(x.sum(dtype=np.float64)),
-                        rel_tol=1e-6)
+# In index order up to 999,999 values; in compensated chunks from a million on.
+@pytest.mark.parametrize("n", [1, 1000, 999_999, 3_000_001])
+def test_sum_and_mean(n):
+    x = random_values(n, 5) if n < 10**6 else np.random.default_rng(1).random(n).astype(F32)
+    s = tessra.array_sum_f32(ptr(x), n)
+    if n < 10**6:
+        assert_same(s, _sequential_sum(x))
+    else:
+        assert math.isclose(s, float(x.sum(dtype=np.float64)), rel_tol=1e-6)
+    assert_same(tessra.array_mean_f32(ptr(x), n), F32(s) / F32(n))
 
 
 @pytest.mark.parametrize("n", [2, 16, 999_999, 1_000_000, 3_000_017])
@@ -195,32 +192,32 @@ def test_strided_reductions_follow_the_walk(start, shape, strides):
 
 def test_an_extent_of_0_reads_nothing():
     # The address is not mapped: any read would end the child process.
-    assert child("""
+    out = child("""
 import tessra
 for shape in ([0], [3, 0], [0, 2]):
-    assert tessra.array_sum_f32_strided(64, shape, [4, 4]) == 0.0
-    assert tessra.array_mean_f32_strided(64, shape, [4, 4]) == 0.0
-    for kind in ("max", "min"):
+    for kind in ("sum", "mean", "max", "min"):
         try:
-            getattr(tessra, f"array_{kind}_f32_strided")(64, shape, [4, 4])
+            print(getattr(tessra, f"array_{kind}_f32_strided")(64, shape, [4, 4]))
         except ValueError as e:
-            assert str(e) == f"Cannot compute {kind} of empty array"
-        else:
-            raise AssertionError(kind)
-print("ok")
-""") == "ok\n"
+            print(e)
+""")
+    assert out.splitlines() == ["0.0", "0.0", "Cannot compute max of empty array",
+                                "Cannot compute min of empty array"] * 3
 
 
-@pytest.mark.parametrize("kind", ["sum", "mean", "max", "min"])
-def test_strided_argument_errors(kind):
-    fn = getattr(tessra, f"array_{kind}_f32_strided")
-    buf = np.zeros(4, F32)
-    with raises(ValueError, "shape extents must be non-negative"):
-        fn(ptr(buf), [2, -1], [4, 4])
-    with pytest.raises(TypeError, match="argument 'shape'"):
-        fn(ptr(buf), "ab", [4])
-    with pytest.raises(OverflowError):
-        fn(ptr(buf), [1], [2**63])
+@pytest.mark.parametrize("call, exc, message", [
+    (lambda p: tessra.array_sum_f32_strided(p, [2, -1], [4, 4]), ValueError,
+     "^shape extents must be non-negative$"),
+    (lambda p: tessra.array_max_f32_strided(p, "ab", [4]), TypeError, "^argument 'shape'"),
+    (lambda p: tessra.array_min_f32_strided(p, [1], [2**63]), OverflowError, None),
+    # addresses and counts are unsigned 64-bit
+    (lambda p: tessra.sum_as_string(-1, 2), OverflowError, None),
+    (lambda p: tessra.array_sum_f32(2**64, 1), OverflowError, None),
+    (lambda p: tessra.array_add_f32(p, p, p, -1), OverflowError, None),
+])
+def test_argument_errors(call, exc, message):
+    with pytest.raises(exc, match=message):
+        call(ptr(np.zeros(4, F32)))
 
 
 @pytest.mark.parametrize("a, b, text", [(2, 3, "5"), (0, 0, "0"),
@@ -228,14 +225,6 @@ def test_strided_argument_errors(kind):
                                         (2**64 - 1, 2**64 - 1, "36893488147419103230")])
 def test_sum_as_string_is_exact(a, b, text):
     assert tessra.sum_as_string(a, b) == text
-
-
-@pytest.mark.parametrize("call", [lambda: tessra.sum_as_string(-1, 2),
-                                  lambda: tessra.array_sum_f32(2**64, 1),
-                                  lambda: tessra.array_add_f32(1, 1, 1, -1)])
-def test_addresses_and_counts_are_unsigned_64_bit(call):
-    with pytest.raises(OverflowError):
-        call()
 
 
 def test_text_signatures():
@@ -266,26 +255,3 @@ def test_each_call_is_recorded_under_its_operation_with_cpu(profiling):
         "sum": (2, "CPU"), "mean": (1, "CPU"), "any": (1, "CPU"), "all": (1, "CPU"),
         "dot_product": (2, "CPU"), "matmul_2d": (1, "CPU"), "sum_strided": (1, "CPU"),
         "mean_strided": (1, "CPU"), "max_strided": (1, "CPU"), "min_strided": (1, "CPU")}
-
-
-def test_threads_record_under_their_own_context(profiling):
-    x = np.ones(100, F32)
-
-    def work(i):
-        tessra.set_profile_context(f"t{i}")
-        for _ in range(50 + i):
-            tessra.array_sum_f32(ptr(x), 100)
-        tessra.array_dot_product_f32(ptr(x), ptr(x), 100)
-
-    threads = [threading.Thread(target=work, args=(i,)) for i in range(6)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    for i in range(6):
-        report = json.loads(tessra.get_profile_report(f"t{i}"))
-        assert {k: v["count"] for k, v in report["operations"].items()} == {"sum": 50 + i,
-                                                                          "dot_product": 1}
-        shares = sum(v["percent_total"] for v in report["operations"].values())
-        assert report["total_time_ms"] == 0.0 or abs(shares - 100.0) < 1e-9
-    assert recorded_operations()["sum"] == (sum(50 + i for i in range(6)), "CPU")
