@@ -52,7 +52,8 @@ def run(code, env=None, prelude=PRELUDE):
 
 
 def explained(text):
-    m = re.fullmatch(r"matmul → (.+) \(size=(\d+)x(\d+)x(\d+), policy=(\w+), (\d+)µs ago\)", text)
+    m = re.fullmatch(r"matmul → (.+) \(size=(\d+)x(\d+)x(\d+), policy=(\w+), (\d+)µs ago\)",
+                     text)
     assert m, text
     return m.group(1), tuple(int(g) for g in m.group(2, 3, 4)), m.group(5)
 
@@ -63,7 +64,8 @@ RANGE = "^out of range integral type conversion attempted$"
 
 @pytest.mark.parametrize("value, stored", [
     (0, 0), (1, 1), (8, 8), (9, 0), (255, 0), (256, (OverflowError, RANGE)),
-    (-1, (OverflowError, RANGE)), (2**70, (OverflowError, None)), (1.0, (TypeError, "argument 'policy'"))])
+    (-1, (OverflowError, RANGE)), (2**70, (OverflowError, None)),
+    (1.0, (TypeError, "argument 'policy'"))])
 def test_policy_values(value, stored):
     T.set_backend_policy(6)
     try:

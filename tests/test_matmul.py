@@ -98,7 +98,8 @@ def test_own_kernel_bits(m, k, n):
 
 # ---- checks and errors ------------------------------------------------------------------
 
-ONLY_F32, ONLY_2D = "matmul() currently only supports Float32", "matmul() currently only supports 2D arrays"
+ONLY_F32 = "matmul() currently only supports Float32"
+ONLY_2D = "matmul() currently only supports 2D arrays"
 
 
 @pytest.mark.parametrize("left, right, exc, message", [
@@ -106,7 +107,8 @@ ONLY_F32, ONLY_2D = "matmul() currently only supports Float32", "matmul() curren
     (([2, 2],), ([2, 2], DType.Int32), TypeError, ONLY_F32),
     (([3],), ([3, 2],), ValueError, ONLY_2D), (([2, 3],), ([3],), ValueError, ONLY_2D),
     (([1, 2, 2],), ([2, 2],), ValueError, ONLY_2D), (([],), ([1, 1],), ValueError, ONLY_2D),
-    (([2, 3],), ([4, 5],), ValueError, "matmul() shape mismatch: inner dimensions 3 and 4 must match"),
+    (([2, 3],), ([4, 5],), ValueError,
+     "matmul() shape mismatch: inner dimensions 3 and 4 must match"),
     (([2, 2],), [[1, 0], [0, 1]], TypeError, "argument 'other'"),
 ])
 def test_checks(left, right, exc, message):

@@ -100,9 +100,10 @@ def clearing_list():
 
 # Plain values, as the text that makes a fresh one for each call.
 PLAIN = ["None", "True", "0", "-1", "2**62", "2**63", "2**64", "-2**63-1", "10**30", "NAN",
-         "float('inf')", "float('-inf')", "-0.0", "1.5", "''", "'a\\0b'", "'\\udc80'", "'x'", "b'x'",
-         "[]", "[None]", "[[1.0]]", "[NAN]", "['a']", "[2**64]", "[-1]", "[0, 0]", "[2**62, 2**62, 0]",
-         "[0, 2**62, 2**62]", "[2**63, 0]", "(1.0,)", "{}", "{'a': 'b', 1: None}"]
+         "float('inf')", "float('-inf')", "-0.0", "1.5", "''", "'a\\0b'", "'\\udc80'", "'x'",
+         "b'x'", "[]", "[None]", "[[1.0]]", "[NAN]", "['a']", "[2**64]", "[-1]", "[0, 0]",
+         "[2**62, 2**62, 0]", "[0, 2**62, 2**62]", "[2**63, 0]", "(1.0,)", "{}",
+         "{'a': 'b', 1: None}"]
 
 
 def bad_values():
@@ -180,7 +181,8 @@ OWNER_FILLERS = {
     (Series, "data"): "CoreArray([1.0, 2.0], [2])", (Series, "index"): "None",
     (DataFrame, "drop", "columns"): "['v']", (DataFrame, "rename", "columns"): "{'v': 'w'}",
     (DataFrame, "join", "other"): "frame()", (DataFrame, "left_on"): "'k'",
-    (DataFrame, "right_on"): "'k'", (DataFrame, "how"): "'inner'", (DataFrame, "pivot", "index"): "'k'",
+    (DataFrame, "right_on"): "'k'", (DataFrame, "how"): "'inner'",
+    (DataFrame, "pivot", "index"): "'k'",
     (DataFrame, "pivot", "columns"): "'i'", (DataFrame, "pivot", "values"): "'v'",
 }
 
@@ -243,9 +245,11 @@ def call_method(attr, receiver, make):
 
 
 def module_calls():
-    return [("%s(%s)" % (name, label), lambda fn=getattr(native, name), make=make: call_with(fn, make))
-            for name in native.__all__ if not isinstance(getattr(native, name), type)
-            for label, make in argument_sets(None, name, parameters(getattr(native, name)) or [], True)]
+    functions = [(name, getattr(native, name)) for name in native.__all__
+                 if not isinstance(getattr(native, name), type)]
+    return [("%s(%s)" % (name, label), lambda fn=fn, make=make: call_with(fn, make))
+            for name, fn in functions
+            for label, make in argument_sets(None, name, parameters(fn) or [], True)]
 
 
 def class_calls(cls):
@@ -255,16 +259,19 @@ def class_calls(cls):
             continue
         if isinstance(item, staticmethod):
             fn = getattr(cls, attr)
-            calls += [("%s.%s(%s)" % (cls.__name__, attr, label), lambda fn=fn, make=make: call_with(fn, make))
+            calls += [("%s.%s(%s)" % (cls.__name__, attr, label),
+                       lambda fn=fn, make=make: call_with(fn, make))
                       for label, make in argument_sets(cls, attr, parameters(fn) or [], True)]
             continue
         for rlabel, receiver, full in receivers()[cls]:
             prefix = "%s.%s[%s]" % (cls.__name__, attr, rlabel)
             if inspect.isdatadescriptor(item) or not callable(item):
-                calls.append((prefix, lambda attr=attr, receiver=receiver: repr(getattr(receiver(), attr))))
+                calls.append((prefix, lambda attr=attr, receiver=receiver:
+                              repr(getattr(receiver(), attr))))
                 continue
             calls += [("%s(%s)" % (prefix, label),
-                       lambda attr=attr, receiver=receiver, make=make: call_method(attr, receiver, make))
+                       lambda attr=attr, receiver=receiver, make=make:
+                       call_method(attr, receiver, make))
                       for label, make in argument_sets(cls, attr, parameters(item) or [], full)]
     # The class itself and its special methods.
     if parameters(cls) is not None:
@@ -274,8 +281,7 @@ def class_calls(cls):
         calls.append(("%s()" % cls.__name__, lambda: cls()))
     for rlabel, r, _ in receivers()[cls]:
         name = "%s[%s]" % (cls.__name__, rlabel)
-        calls += [("repr(%s)" % name, lambda r=r: repr(r())), ("int(%s)" % name, lambda r=r: int(r())),
-                  ("hash(%s)" % name, lambda r=r: hash(r()))]
+        calls += [("%s(%s)" % (f.__name__, name), lambda r=r, f=f: f(r())) for f in (repr, int, hash)]
         for label, make in bad_values():
             calls += [("%s == %s" % (name, label), lambda r=r, make=make: r() == make()),
                       ("%s < %s" % (name, label), lambda r=r, make=make: r() < make())]
@@ -320,7 +326,8 @@ def size_calls(emulated):
               ("metal_matmul_f32", (P, P, P, 2**32, 1, 1), failed("matmul_f32")),
               ("array_matmul_2d_f32", huge, cblas, 1)]
     # CBLAS takes no size of 2**31 or more, and its int sizes have no room for one either.
-    cases += [("array_matmul_2d_f32", (P, P, P) + s, cblas, 1) for s in [(2**31, 1, 1), (1, 2**31, 1)]]
+    cases += [("array_matmul_2d_f32", (P, P, P) + s, cblas, 1)
+              for s in [(2**31, 1, 1), (1, 2**31, 1)]]
     if emulated:
         cases.append(("array_matmul_2d_f32", huge, failed("matmul_f32")))
 

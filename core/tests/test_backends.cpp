@@ -130,7 +130,8 @@ TEST(MetalRunners, GridsAndThreadgroups) {
     if (!metal::device()) GTEST_SKIP() << "device cell already settled without emulation";
     for (auto [count, group] : {std::pair<uint64_t, uint64_t>{100, 100}, {1000, 256}}) {
         std::vector<float> a(count, 1.5f), b(count, 2.0f), out(count);
-        ASSERT_TRUE(metal::run_metal_binary_kernel("sub_f32", a.data(), b.data(), out.data(), count));
+        ASSERT_TRUE(
+            metal::run_metal_binary_kernel("sub_f32", a.data(), b.data(), out.data(), count));
         const mtl::DispatchRecord r = mtl::last_dispatch_record();
         EXPECT_EQ(r.grid.width, count);
         EXPECT_EQ(r.threads_per_group.width, group);

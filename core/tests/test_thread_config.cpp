@@ -42,22 +42,28 @@ TEST_P(ThreadTable, EveryBandAtBothEdges) {
     const Row& r = GetParam();
     for (int b = 0; b < 6; ++b)
         for (uint64_t n : {kLow[b], kHigh[b]})
-            EXPECT_EQ(blas_thread_count_for(n, r.lib, {r.P, r.L, r.vendor, r.ht}), r.expect[b]) << n;
+            EXPECT_EQ(blas_thread_count_for(n, r.lib, {r.P, r.L, r.vendor, r.ht}), r.expect[b])
+                << n;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ThreadTable,
     ::testing::Values(
         // P = 8, no vendor adjustment
-        Row{kMkl, 8, 16, U, true, {1, 4, 4, 8, 8, 8}}, Row{kAocl, 8, 16, U, true, {1, 4, 4, 8, 8, 8}},
-        Row{kAcc, 8, 16, U, true, {1, 1, 1, 1, 1, 1}}, Row{kOb, 8, 16, U, true, {1, 1, 1, 4, 8, 16}},
-        Row{kOb, 8, 16, U, false, {1, 1, 1, 4, 8, 8}}, Row{kRust, 8, 16, U, false, {1, 2, 4, 4, 8, 8}},
+        Row{kMkl, 8, 16, U, true, {1, 4, 4, 8, 8, 8}},
+        Row{kAocl, 8, 16, U, true, {1, 4, 4, 8, 8, 8}},
+        Row{kAcc, 8, 16, U, true, {1, 1, 1, 1, 1, 1}},
+        Row{kOb, 8, 16, U, true, {1, 1, 1, 4, 8, 16}},
+        Row{kOb, 8, 16, U, false, {1, 1, 1, 4, 8, 8}},
+        Row{kRust, 8, 16, U, false, {1, 2, 4, 4, 8, 8}},
         // MKL on Intel: at least floor(P / 2), at most P
-        Row{kMkl, 8, 8, I, false, {4, 4, 4, 8, 8, 8}}, Row{kMkl, 1, 1, I, false, {1, 1, 1, 1, 1, 1}},
+        Row{kMkl, 8, 8, I, false, {4, 4, 4, 8, 8, 8}},
+        Row{kMkl, 1, 1, I, false, {1, 1, 1, 1, 1, 1}},
         Row{kAocl, 8, 8, I, false, {1, 4, 4, 8, 8, 8}},
         // OpenBLAS on AMD: t >= 3 scaled by 0.75, halves away from zero (6 -> 5 is 4.5 -> 5)
         Row{kOb, 8, 8, A, false, {1, 1, 1, 3, 6, 6}}, Row{kOb, 6, 12, A, true, {1, 1, 1, 2, 5, 9}},
-        Row{kOb, 3, 3, A, false, {1, 1, 1, 1, 2, 2}}, Row{kRust, 8, 8, A, false, {1, 2, 4, 4, 8, 8}},
+        Row{kOb, 3, 3, A, false, {1, 1, 1, 1, 2, 2}},
+        Row{kRust, 8, 8, A, false, {1, 2, 4, 4, 8, 8}},
         // P < 3 clamps to P; P = 1 is always one thread
         Row{kMkl, 2, 4, U, true, {1, 1, 1, 2, 2, 2}}, Row{kOb, 2, 4, U, true, {1, 1, 1, 1, 2, 2}},
         Row{kRust, 2, 2, U, false, {1, 2, 1, 1, 2, 2}}, Row{kOb, 1, 4, A, true, {1, 1, 1, 1, 1, 1}},
@@ -124,14 +130,16 @@ TEST(Discovery, IntelMklSearchOrder) {
         if (*found) w.files.insert(expect = found);
         EXPECT_EQ(w.discover(), kMkl);
         EXPECT_EQ(w.lines, (Lines{"[tessra] CPU vendor detected: Intel",
-                                  "[tessra] Intel CPU + MKL found at " + expect + " → using MKL"}));
+                                  "[tessra] Intel CPU + MKL found at " + expect +
+                                      " → using MKL"}));
     }
     // An empty prefix is joined like any other: the search tests "/lib/...", never "lib/...".
     w.files = {"lib/libmkl_rt.so", "lib/intel64/libmkl_rt.so", "/lib/libmkl_rt.so"};
     for (const char* var : {"MKLROOT", "VIRTUAL_ENV", "CONDA_PREFIX"}) {
         w.env = {{var, ""}};
         EXPECT_EQ(w.discover(), kMkl) << var;
-        EXPECT_EQ(w.lines.back(), "[tessra] Intel CPU + MKL found at /lib/libmkl_rt.so → using MKL");
+        EXPECT_EQ(w.lines.back(),
+                  "[tessra] Intel CPU + MKL found at /lib/libmkl_rt.so → using MKL");
     }
 }
 
@@ -152,7 +160,8 @@ TEST(Discovery, EachVendorAndItsFallbacks) {
                               "[tessra] Intel CPU detected but MKL not found — install with:",
                               "         pip install mkl  OR  apt install intel-mkl",
                               "[tessra] Falling back to OpenBLAS for now.",
-                              "[tessra] OpenBLAS found at /usr/local/lib/libopenblas.so → using OpenBLAS"}));
+                              "[tessra] OpenBLAS found at /usr/local/lib/libopenblas.so → "
+                              "using OpenBLAS"}));
     w.vendor = CpuVendor::Unknown;
     w.files.clear();
     EXPECT_EQ(w.discover(), kRust);
@@ -175,7 +184,8 @@ TEST(Discovery, AmdAoclRootThenListThenOpenblasPath) {
     for (const char* found : {"/usr/lib/libblis.so", "/aocl/lib/libblis-mt.so"}) {
         w.files.insert(found);
         EXPECT_EQ(w.discover(), kAocl);
-        EXPECT_EQ(w.lines.back(), std::string("[tessra] AMD CPU + AOCL found at ") + found + " → using AOCL");
+        EXPECT_EQ(w.lines.back(),
+                  std::string("[tessra] AMD CPU + AOCL found at ") + found + " → using AOCL");
     }
 }
 
