@@ -3,7 +3,7 @@ import pytest
 
 from tessra import CoreArray, DataFrame, DType, Series
 
-from conftest import bits_of, col, f32, f32_bits, frame, raises, to_numpy, to_tessra
+from conftest import bits_of, child, col, f32, f32_bits, frame, raises, to_numpy, to_tessra
 
 
 def test_new_frame_insert_and_properties():
@@ -227,6 +227,18 @@ def test_sort_values_of_keys_in_order_matches_the_full_sort(ascending, kind, swa
     if swap is not None:
         keys[[swap, swap + 1]] = keys[[swap + 1, swap]]
     check_sorted(keys, DType.Int32 if kind == "int" else DType.Float32, ascending)
+
+
+def test_runs_across_pieces_reverse_alike_on_one_thread():
+    # One thread runs the pieces in order: a run reaching into the next piece is written by both
+    # unless that piece leaves it alone, and the later write is the one that stays.
+    assert child("""
+from tessra import DType
+from test_dataframe import check_sorted, presorted_keys
+for kind in ("ties", "equal"):
+    check_sorted(presorted_keys(kind)[::-1].copy(), DType.Float32, False)
+print("ok")
+""", {"RAYON_NUM_THREADS": "1"}) == "ok\n"
 
 
 # ---- frames made inconsistent through the setters: errors, never reads past the end ------
