@@ -1,14 +1,12 @@
-import math
-
 import numpy as np
 import pytest
 
 from tessra import CoreArray, DataFrame, DType, Series
 
-from conftest import bits_of, col, f32, f32_bits, frame, raises, to_numpy, to_tessra
+from conftest import bits_of, child, col, f32, f32_bits, frame, raises, to_numpy, to_tessra
 
 
-def test_new_frame_and_insert():
+def test_new_frame_insert_and_properties():
     df = DataFrame()
     assert (repr(df), df.row_count, df.columns) == ("DataFrame(rows=0, cols=0)", 0, {})
     df.row_count = 7
@@ -16,12 +14,23 @@ def test_new_frame_and_insert():
     df.insert("a", s)
     s.name, s.data = "changed", CoreArray([0, 0, 0], [3])  # the frame holds a copy
     assert (df.row_count, col(df, "a"), df.get_column("a").name) == (3, [1.0, 2.0, 3.0], "a")
-    with raises(ValueError, "Column length mismatch"):
-        df.insert("b", Series("b", CoreArray([1, 2, 3, 4], [4])))
+    for rows in (4, 2):
+        with raises(ValueError, "Column length mismatch"):
+            df.insert("b", Series("b", CoreArray([1] * rows, [rows])))
     df.insert("b", Series("b", CoreArray([4, 5, 6], [3])))
     df.insert("a", Series("a2", CoreArray([7, 8, 9], [3])))  # replacing keeps the place
-    assert (list(df.columns), col(df, "a"), df.get_column("a").name) == (["a", "b"], [7.0, 8.0, 9.0], "a2")
+    assert (list(df.columns), col(df, "a"), df.get_column("a").name) == (
+        ["a", "b"], [7.0, 8.0, 9.0], "a2")
     assert repr(df) == "DataFrame(rows=3, cols=2)"
+    cols = df.columns  # a copy
+    cols["a"].data, cols["a"].name = CoreArray([9, 9, 9], [3]), "zz"
+    assert (col(df, "a"), df.get_column("a").name) == ([7.0, 8.0, 9.0], "a2")
+    df.row_count = 1
+    assert col(df.iloc(None, None), "a") == [7.0]
+    df.columns = {"y": Series("n", CoreArray([1, 2, 3], [3])),
+                  "x": Series("x", CoreArray([4], [1]))}
+    # The row count stays as it was.
+    assert (list(df.columns), df.row_count, df.get_column("y").name) == (["y", "x"], 1, "n")
 
 
 @pytest.mark.parametrize("call, exc, message", [
@@ -52,10 +61,10 @@ def test_failed_calls_leave_the_frame(call, exc, message):
 
 
 def test_drop():
-    df = frame(a=[1, 2], b=[3, 4])
+    df = frame(a=[1, 2], b=[3, 4], c=[5, 6])
     df.drop(["zz", "a", "a"])
-    assert list(df.columns) == ["b"]
-    df.drop(("b",))
+    assert (list(df.columns), col(df, "c")) == (["b", "c"], [5.0, 6.0])
+    df.drop(("b", "c"))
     assert (df.columns, df.row_count) == ({}, 2)
 
 
@@ -86,12 +95,6 @@ def test_iloc(start, end, rows):
     empty = DataFrame()
     empty.row_count = 5
     assert (empty.iloc(1, 3).row_count, empty.iloc(1, 3).columns) == (2, {})
-
-
-def test_derived_frames_keep_custom_labels_and_names():
-    df = frame(k=Series("own", CoreArray([3, 1, 2], [3]), ["x", "y", "z"]))
-    out = df.sort_values("k", True).get_column("k")
-    assert (out.name, out.index, out.data.to_list()) == ("own", ["y", "z", "x"], [1.0, 2.0, 3.0])
 
 
 @pytest.mark.parametrize("dtype, values, value, rows", [
@@ -129,85 +132,66 @@ def test_filter_eq_keeps_float_bits_of_other_columns():
     assert bits_of(df.filter_eq("k", 1).get_column("v")) == [0x7FC00001, 0x80000000]
 
 
-@pytest.mark.parametrize("n", [20, 21, 300, 5000])
-@pytest.mark.parametrize("dtype", [DType.Float32, DType.Int32])
-def test_sort_values_matches_a_stable_argsort(n, dtype):
-    rng = np.random.default_rng(n)
-    keys = rng.integers(-50, 50, n)
-    if dtype == DType.Float32:
-        keys = keys * 0.25
-        keys[rng.integers(0, n, n // 10)] = -0.0
-    df = frame(k=(keys, dtype), v=list(range(n)))
-    order = np.argsort(np.asarray(keys, np.float64), kind="stable")
-    assert col(df.sort_values("k", True), "v") == [float(i) for i in order]
-    assert col(df.sort_values("k", np.bool_(False)), "v") == [float(i) for i in order[::-1]]
-
-
-@pytest.mark.parametrize("dtype, spread", [(DType.Float32, 2.0**20), (DType.Int32, 40), (DType.Int32, 2**31)])
-def test_sort_values_of_large_frames_is_stable(dtype, spread):
-    n = 300_001
-    rng = np.random.default_rng(3)
-    keys = rng.uniform(-spread, spread, n)
-    if dtype == DType.Float32:
-        keys = keys.astype(np.float32)
-        keys[::7] = -0.0
-        keys[::11] = 0.0
-        keys[::13] = np.inf
-        keys[5::17] = -np.inf
-    else:
-        keys = np.clip(keys, -2**31, 2**31 - 1).astype(np.int32)
-    df = frame(k=(keys, dtype), v=(np.arange(n), DType.Int32))
-    order = np.argsort(np.asarray(keys, np.float64), kind="stable")
-    out = df.sort_values("k", True)
-    assert np.array_equal(np.array(col(out, "v")), order)
-    assert out.get_column("k").index == [str(i) for i in order]
-
-
-def test_rebuilt_columns_keep_their_own_labels():
-    df = frame(k=[3.0, 1.0, 2.0],
-               a=Series("a", CoreArray([10, 11, 12, 13, 14], [5])).tail(3),
-               b=Series("b", CoreArray([4, 5, 6], [3]), ["x", "y", "z"]),
-               c=Series("c", CoreArray([4, 5, 6], [3]), ["x", "y", "z"]))
-    out = df.sort_values("k", True)
-    assert [out.get_column(c).index for c in "kabc"] == [
-        ["1", "2", "0"], ["3", "4", "2"], ["y", "z", "x"], ["y", "z", "x"]]
-    assert [col(out, c) for c in "ab"] == [[13.0, 14.0, 12.0], [5.0, 6.0, 4.0]]
-
-
-INT_KEYS = [3, -7, 3, 2**31 - 1, -2**31, 0, -7]
-
-
-def test_filter_eq_and_sort_values_rebuild_int32_columns_as_floats():
-    df = frame(k=(INT_KEYS, DType.Int32), w=([16777217, 1, 2, 3, 4, 5, 6], DType.Int32))
-    picked = df.filter_eq("k", -7)
-    assert (col(picked, "k"), col(picked, "w")) == ([-7.0, -7.0], [1.0, 6.0])
-    ordered = df.sort_values("k", True)
-    assert col(ordered, "k") == [f32(k) for k in sorted(INT_KEYS)]
-    # 16777217 rounds to the nearest float; rows with equal keys keep their order.
-    assert col(ordered, "w") == [4.0, 1.0, 6.0, 5.0, 16777216.0, 2.0, 3.0]
-    assert all(c.dtype == "Float32" for c in ordered.columns.values())
-
-
 def test_int32_columns_and_labels_through_sort_and_filter():
     big = 2**24  # big + 1 has no float32 of its own
     w = Series("w", to_tessra([big + 1, 7, big, -3], DType.Int32), ["a", "b", "c", "d"])
-    df = frame(k=[1, 0, 1, 1], w=w)
+    df = frame(k=([3, -7, 3, 2**31 - 1], DType.Int32), w=w)
+    assert (col(df.filter_eq("k", -7), "w"), col(df.filter_eq("k", 3), "k")) == ([7.0], [3.0, 3.0])
     # An Int32 key sorts by integer value; its values come out as their nearest floats.
     s = df.sort_values("w", True).get_column("w")
     assert (s.dtype, s.data.to_list(), s.index) == (
         "Float32", [-3.0, 7.0, float(big), float(big)], ["d", "b", "c", "a"])
+    assert col(df.sort_values("k", True), "k") == [-7.0, 3.0, 3.0, f32(2**31 - 1)]
     # After the filter the keys are Float32 and tie: descending is the exact reverse.
-    out = df.filter_eq("k", 1).sort_values("w", False)
+    out = df.filter_eq("k", 3).sort_values("w", False)
     w, k = out.get_column("w"), out.get_column("k")
     assert (w.data.to_list(), w.index, k.index) == (
-        [float(big), float(big), -3.0], ["c", "a", "d"], ["2", "0", "3"])
+        [float(big), float(big)], ["c", "a"], ["2", "0"])
+    assert all(c.dtype == "Float32" for c in out.columns.values())
 
 
-def test_sort_values_places_nan_without_failing():
-    keys = [3.0, float("nan"), 1.0, float("nan"), 2.0] * 10
-    got = col(frame(k=keys).sort_values("k", True), "k")
-    assert got[:30] == sorted(k for k in keys if not math.isnan(k))
-    assert all(math.isnan(k) for k in got[30:])
+def test_rebuilt_columns_keep_their_own_labels_and_names():
+    df = frame(k=[3.0, 1.0, 2.0],
+               a=Series("a", CoreArray([10, 11, 12, 13, 14], [5])).tail(3),
+               b=Series("own", CoreArray([4, 5, 6], [3]), ["x", "y", "z"]))
+    out = df.sort_values("k", True)
+    assert [out.get_column(c).index for c in "kab"] == [
+        ["1", "2", "0"], ["3", "4", "2"], ["y", "z", "x"]]
+    assert [col(out, c) for c in "ab"] == [[13.0, 14.0, 12.0], [5.0, 6.0, 4.0]]
+    assert out.get_column("b").name == "own"
+
+
+# ---- sort_values ------------------------------------------------------------------------------
+
+def check_sorted(keys, dtype, ascending):
+    # The stable ascending order (NaN last, -0.0 equal to 0.0); descending is its exact reverse.
+    nan = np.isnan(keys)
+    order = np.lexsort((np.where(nan, 0, keys), nan))
+    order = order if ascending else order[::-1]
+    out = frame(k=(keys, dtype), v=(np.arange(len(keys)), DType.Int32)).sort_values("k", ascending)
+    v = out.get_column("v")
+    assert np.array_equal(to_numpy(v.data), order)
+    assert v.index == out.get_column("k").index == [str(i) for i in order]
+    assert np.array_equal(to_numpy(out.get_column("k").data).view(np.uint32),
+                          np.asarray(keys, np.float32)[order].view(np.uint32))
+
+
+# Both sides of the insertion sort's limit (20 keys), the radix sort, and the pool's sort.
+@pytest.mark.parametrize("n, dtype, spread", [
+    (20, DType.Float32, 50), (21, DType.Int32, 50), (300, DType.Float32, 50),
+    (5000, DType.Int32, 50),
+    (300_001, DType.Float32, 2.0**20), (300_001, DType.Int32, 40), (300_001, DType.Int32, 2**31)])
+def test_sort_values_is_stable(n, dtype, spread):
+    keys = np.random.default_rng(n).uniform(-spread, spread, n)
+    if dtype == DType.Int32:
+        keys = np.clip(np.round(keys), -2**31, 2**31 - 1).astype(np.int32)
+    else:
+        keys = (np.round(keys * 4) / 4).astype(np.float32)
+        for start, step, value in [(0, 7, -0.0), (0, 11, 0.0), (0, 13, np.inf), (5, 17, -np.inf),
+                                   (3, 19, np.nan)]:
+            keys[start::step] = value
+    check_sorted(keys, dtype, True)
+    check_sorted(keys, dtype, np.bool_(False))
 
 
 # Keys already in order skip the sort; one pair out of place anywhere must not. The rows span
@@ -242,31 +226,19 @@ def test_sort_values_of_keys_in_order_matches_the_full_sort(ascending, kind, swa
         keys = keys[::-1].copy()
     if swap is not None:
         keys[[swap, swap + 1]] = keys[[swap + 1, swap]]
-    dtype = DType.Int32 if kind == "int" else DType.Float32
-    df = frame(k=(keys, dtype), v=(np.arange(N_PRESORTED), DType.Int32))
-    # The stable ascending order (NaN last, -0.0 equal to 0.0); descending is its exact reverse.
-    nan = np.isnan(keys)
-    order = np.lexsort((np.where(nan, 0, keys), nan))
-    order = order if ascending else order[::-1]
-    out = df.sort_values("k", ascending)
-    v = out.get_column("v")
-    assert np.array_equal(to_numpy(v.data), order)
-    assert v.index == [str(i) for i in order]
-    assert np.array_equal(to_numpy(out.get_column("k").data).view(np.uint32),
-                          keys[order].astype(np.float32).view(np.uint32))
+    check_sorted(keys, DType.Int32 if kind == "int" else DType.Float32, ascending)
 
 
-def test_properties():
-    df = frame(a=[1, 2])
-    cols = df.columns  # a copy
-    cols["a"].data = CoreArray([9, 9], [2])
-    cols["a"].name = "zz"
-    assert (col(df, "a"), df.get_column("a").name) == ([1.0, 2.0], "a")
-    df.row_count = 1
-    assert (df.row_count, col(df.iloc(None, None), "a")) == (1, [1.0])
-    df.columns = {"y": Series("n", CoreArray([1, 2, 3], [3])), "x": Series("x", CoreArray([4], [1]))}
-    # The row count stays as it was.
-    assert (list(df.columns), df.row_count, df.get_column("y").name) == (["y", "x"], 1, "n")
+def test_runs_across_pieces_reverse_alike_on_one_thread():
+    # One thread runs the pieces in order: a run reaching into the next piece is written by both
+    # unless that piece leaves it alone, and the later write is the one that stays.
+    assert child("""
+from tessra import DType
+from test_dataframe import check_sorted, presorted_keys
+for kind in ("ties", "equal"):
+    check_sorted(presorted_keys(kind)[::-1].copy(), DType.Float32, False)
+print("ok")
+""", {"RAYON_NUM_THREADS": "1"}) == "ok\n"
 
 
 # ---- frames made inconsistent through the setters: errors, never reads past the end ------
@@ -287,8 +259,13 @@ def short_labels():
 SHORT_COLUMN = lambda: with_rows(frame(a=[1, 2, 3]), 7)
 SHORT_VALUES = lambda: with_rows(DataFrame(), 3, k=[1, 2, 1], v=[5])
 INT64_COLUMN = lambda: frame(a=[1, 2, 3], w=([1, 2, 3], DType.Int64))
+HUGE = 2**62
+HUGE_LENGTH = f"Data length 0 does not match shape [{HUGE}] (expected {HUGE})"
+HUGE_FLOAT64 = lambda: with_rows(frame(d=([1, 2], DType.Float64)), HUGE)
+HUGE_INT32 = lambda: with_rows(frame(k=([1, 2], DType.Int32)), HUGE)
 
 
+# A claimed row count far past the columns fails before anything is sized by it.
 @pytest.mark.parametrize("make, call, message", [
     (SHORT_COLUMN, lambda df: df.iloc(None, None), "Column a has 3 values for 7 rows"),
     (SHORT_COLUMN, lambda df: df.iloc(2, 4), "Column a has 3 values for 4 rows"),
@@ -302,27 +279,13 @@ INT64_COLUMN = lambda: frame(a=[1, 2, 3], w=([1, 2, 3], DType.Int64))
     (INT64_COLUMN, lambda df: df.iloc(0, 2), "Data length 0 does not match shape [2] (expected 2)"),
     (INT64_COLUMN, lambda df: df.sort_values("w", False),
      "Data length 0 does not match shape [3] (expected 3)"),
-])
-def test_inconsistent_frames_are_an_error(make, call, message):
-    with raises(ValueError, message):
-        call(make())
-
-
-HUGE = 2**62
-HUGE_LENGTH = f"Data length 0 does not match shape [{HUGE}] (expected {HUGE})"
-HUGE_FLOAT64 = lambda: with_rows(frame(d=([1, 2], DType.Float64)), HUGE)
-HUGE_INT32 = lambda: with_rows(frame(k=([1, 2], DType.Int32)), HUGE)
-
-
-# A claimed row count far past the columns must fail before anything is sized by it.
-@pytest.mark.parametrize("make, call, message", [
     (HUGE_FLOAT64, lambda df: df.sort_values("d", False), HUGE_LENGTH),
     (HUGE_FLOAT64, lambda df: df.sort_values("d", True), HUGE_LENGTH),
     (HUGE_FLOAT64, lambda df: df.iloc(None, None), HUGE_LENGTH),
     (HUGE_INT32, lambda df: df.sort_values("k", False), f"Column k has 2 values for {HUGE} rows"),
     (HUGE_INT32, lambda df: df.iloc(1, None), f"Column k has 2 values for {HUGE} rows"),
 ])
-def test_a_huge_row_count_is_an_error(make, call, message):
+def test_inconsistent_frames_are_an_error(make, call, message):
     with raises(ValueError, message):
         call(make())
 
@@ -330,7 +293,8 @@ def test_a_huge_row_count_is_an_error(make, call, message):
 def test_inconsistent_frames_where_no_row_is_missing():
     assert col(SHORT_VALUES().filter_eq("k", 7), "v") == []
     df = short_labels()
-    assert (df.iloc(0, 1).get_column("a").index, df.iloc(3, None).get_column("a").index) == (["only"], [])
+    assert df.iloc(0, 1).get_column("a").index == ["only"]
+    assert df.iloc(3, None).get_column("a").index == []
     w = INT64_COLUMN().iloc(0, 0).get_column("w")
     assert (w.dtype, w.data.shape) == ("Float32", [0])
 

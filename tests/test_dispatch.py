@@ -14,7 +14,7 @@ CLEAN = {name: None for name in THREAD_VARS + ["TESSRA_BACKEND", "TESSRA_METAL_E
 
 # No numpy before the checks of what import starts: numpy loads a BLAS of its own.
 BARE = """
-import ctypes, json, os, re
+import ctypes, json, os
 import tessra
 from tessra import CoreArray
 T = tessra._tessra_rust
@@ -22,7 +22,7 @@ _getenv = ctypes.CDLL(None).getenv
 _getenv.restype = ctypes.c_char_p
 def getenv(name):  # os.environ does not see variables the process sets later
     v = _getenv(name.encode())
-    return v.decode() if v is not None else None
+    return v.decode(errors="replace") if v is not None else None
 def threads():
     return sorted(open(f"/proc/self/task/{t}/comm").read().strip()
                   for t in os.listdir("/proc/self/task"))
@@ -39,6 +39,7 @@ def product(m, k, n):
     c = np.array(c.to_list(), dtype=np.float64).reshape(m, n)
     ref = a.astype(np.float64) @ b.astype(np.float64)
     assert np.allclose(c, ref, rtol=1e-4, atol=1e-4 * k), (m, k, n)
+    return T.explain_last_dispatch()
 def mm_threads():
     return [t for t in threads() if t.startswith("tessra-mm-")]
 """
@@ -51,157 +52,110 @@ def run(code, env=None, prelude=PRELUDE):
 
 
 def explained(text):
-    m = re.fullmatch(r"matmul → (.+) \(size=(\d+)x(\d+)x(\d+), policy=(\w+), (\d+)µs ago\)", text)
+    m = re.fullmatch(r"matmul → (.+) \(size=(\d+)x(\d+)x(\d+), policy=(\w+), (\d+)µs ago\)",
+                     text)
     assert m, text
     return m.group(1), tuple(int(g) for g in m.group(2, 3, 4)), m.group(5)
 
 
-# ---- policy --------------------------------------------------------------------------------
-
-@pytest.fixture
-def restore_policy():
-    yield
-    T.set_backend_policy(0)
+# Bytes 1-8 are kept, other bytes mean Default; a value that is no byte changes nothing.
+RANGE = "^out of range integral type conversion attempted$"
 
 
-@pytest.mark.parametrize("value,stored", [(0, 0), (1, 1), (4, 4), (8, 8), (9, 0), (255, 0)])
-def test_policy_values(restore_policy, value, stored):
-    T.set_backend_policy(value)
-    assert T.get_backend_policy() == stored
-
-
-@pytest.mark.parametrize("value", [256, -1, 2 ** 70])
-def test_policy_out_of_range_keeps_previous(restore_policy, value):
+@pytest.mark.parametrize("value, stored", [
+    (0, 0), (1, 1), (8, 8), (9, 0), (255, 0), (256, (OverflowError, RANGE)),
+    (-1, (OverflowError, RANGE)), (2**70, (OverflowError, None)),
+    (1.0, (TypeError, "argument 'policy'"))])
+def test_policy_values(value, stored):
     T.set_backend_policy(6)
-    with pytest.raises(OverflowError):
-        T.set_backend_policy(value)
-    assert T.get_backend_policy() == 6
-
-
-def test_policy_range_message(restore_policy):
-    with pytest.raises(OverflowError, match="^out of range integral type conversion attempted$"):
-        T.set_backend_policy(300)
-
-
-def test_policy_must_be_an_integer(restore_policy):
-    with pytest.raises(TypeError, match="argument 'policy'"):
-        T.set_backend_policy(1.0)
-    T.set_backend_policy(policy=2)
-    assert T.get_backend_policy() == 2
-
-
-# ---- the last-dispatch record ---------------------------------------------------------------
-
-def test_small_kernel_limit_and_record():
-    r = run("""
-out = [T.explain_last_dispatch()]
-product(64, 64, 64)          # 262,144 multiply-adds: the own kernel
-out.append(T.explain_last_dispatch())
-product(5, 481, 109)         # 262,145: the policy road
-out.append(T.explain_last_dispatch())
-product(64, 64, 64)
-out.append(T.explain_last_dispatch())
-T.set_backend_policy(2)
-product(100, 200, 300)
-out.append(T.explain_last_dispatch())
-print(json.dumps(out))
-""")
-    out = json.loads(r.stdout)
-    assert out[0] == out[1] == "Tessra NEON backend"
-    name, size, policy = explained(out[2])
-    assert (size, policy) == ((5, 109, 481), "Default")
-    assert explained(out[3]) == (name, size, policy)
-    assert explained(out[4]) == ("OpenBLAS", (100, 300, 200), "Blas")
+    try:
+        if isinstance(stored, int):
+            T.set_backend_policy(policy=value)
+        else:
+            with pytest.raises(stored[0], match=stored[1]):
+                T.set_backend_policy(value)
+            stored = 6
+        assert T.get_backend_policy() == stored
+    finally:
+        T.set_backend_policy(0)
 
 
 def test_every_policy_records_its_road():
-    r = run("""
-detected = T.get_math_backend_info()["backend"]
-out = {"detected": detected}
+    out = json.loads(run("""
+out = [T.explain_last_dispatch(), product(64, 64, 64), product(5, 481, 109), product(64, 64, 64)]
 for p in range(9):
     T.set_backend_policy(p)
-    product(100, 100, 100)
-    out[p] = T.explain_last_dispatch()
-print(json.dumps(out))
-""")
-    out = json.loads(r.stdout)
-    detected = out.pop("detected")
-    expect = {"0": (detected, "Default"), "1": ("OpenBLAS", "Openblas"), "2": ("OpenBLAS", "Blas"),
-              "3": (detected, "Cuda"), "4": (detected, "Metal"), "5": ("MKL", "Mkl"),
-              "6": ("AOCL", "Aocl"), "7": (detected, "Accelerate"),
-              "8": ("RustParallel", "RustParallel")}
-    for p, (backend, policy) in expect.items():
-        name, size, got_policy = explained(out[p])
-        assert (name, size, got_policy) == (backend, (100, 100, 100), policy), p
+    out.append(product(100, 200, 300))
+print(json.dumps([T.get_math_backend_info()["backend"], out]))
+""").stdout)
+    detected, (before, small, edge, small_again, *by_policy) = out
+    # 64*64*64 multiply-adds run on the own kernel and leave the record of a larger product.
+    assert before == small == "Tessra NEON backend"
+    assert explained(edge) == (detected, (5, 109, 481), "Default") == explained(small_again)
+    roads = [(detected, "Default"), ("OpenBLAS", "Openblas"), ("OpenBLAS", "Blas"),
+             (detected, "Cuda"), (detected, "Metal"), ("MKL", "Mkl"), ("AOCL", "Aocl"),
+             (detected, "Accelerate"), ("RustParallel", "RustParallel")]
+    assert [explained(t) for t in by_policy] == [(b, (100, 300, 200), p) for b, p in roads]
 
 
-# ---- the matmul pool ------------------------------------------------------------------------
-
-def test_pool_threads_are_named_and_sized_by_the_first_product():
+def test_pool_threads_are_named_and_sized_by_the_first_split_product():
     r = run("""
 T.set_backend_policy(8)
-product(100, 100, 100)   # t = 1: one product on the calling thread, no pool
-product(31, 512, 512)    # t = 4 but fewer than 32 rows: not split
+product(100, 100, 100)   # one thread: the calling thread's product, no pool
+product(31, 512, 512)    # fewer than 32 rows: not split
 before = mm_threads()
-product(33, 512, 64)     # t = 4: jobs of 32 and 1 rows
+product(33, 512, 64)     # half the cores: jobs of 32 and 1 rows
 first = mm_threads()
-product(64, 2048, 64)    # t = 8: cut by 8, run on the pool of 4
-print(json.dumps([before, first, mm_threads(), T.explain_last_dispatch(), getenv("RAYON_NUM_THREADS")]))
-""", {"RAYON_NUM_THREADS": None})
-    before, first, later, text, rayon = json.loads(r.stdout)
-    assert before == []
-    assert first == later == [f"tessra-mm-{i}" for i in range(4)]
+text = product(64, 2048, 64)  # all the cores, on the pool as it is
+print(json.dumps([before, first, mm_threads(), text, getenv("RAYON_NUM_THREADS"),
+                  T.get_math_backend_info()["physical_cores"]]))
+""")
+    before, first, later, text, rayon, cores = json.loads(r.stdout)
+    half = max(cores // 2, 1)
+    names = lambda n: [f"tessra-mm-{i}" for i in range(n)] if n > 1 else []
+    assert before == [] and first == names(half)
+    assert later == (first or names(cores))
     assert explained(text) == ("RustParallel", (64, 64, 2048), "RustParallel")
     assert rayon == "1"  # the first product's count decides the variable
 
 
-# ---- environment ----------------------------------------------------------------------------
-
-def test_import_starts_nothing():
+def test_import_and_small_products_start_and_set_nothing():
     r = run("""
-print(json.dumps([threads(), {v: getenv(v) for v in %r}, blas_loaded()]))
-""" % THREAD_VARS, prelude=BARE)
-    names, env, loaded = json.loads(r.stdout)
-    assert len(names) == 1
-    assert all(v is None for v in env.values())
-    assert not loaded
-    assert r.stderr == ""
-
-
-def test_small_products_touch_no_library_or_variable():
-    r = run("""
+seen = [threads(), blas_loaded()]
 a = CoreArray.ones([64, 64])
 a.matmul(a)
-print(json.dumps([len(threads()), blas_loaded(), [v for v in %r if getenv(v)]]))
+print(json.dumps(seen + [len(threads()), blas_loaded(), [v for v in %r if getenv(v)]]))
 """ % THREAD_VARS, prelude=BARE)
-    assert json.loads(r.stdout) == [1, False, []]
-    assert r.stderr == ""
+    names, *rest = json.loads(r.stdout)
+    assert (len(names), rest, r.stderr) == (1, [False, 1, False, []], "")
 
 
 def test_exported_variables_and_presets():
+    # Each group is set by its library's first product; a set variable stays, one that is not
+    # valid UTF-8 counts as unset.
     r = run("""
 T.set_backend_policy(1)
 product(300, 300, 300)
 T.set_backend_policy(5)
 product(600, 600, 600)
+T.set_backend_policy(6)
+product(600, 600, 600)
 T.set_backend_policy(1)
 product(1100, 40, 40)   # a later, larger count changes nothing already set
 print(json.dumps({v: getenv(v) for v in %r}))
-""" % THREAD_VARS, {"OMP_NUM_THREADS": "2"})
+""" % THREAD_VARS, {"MKL_DYNAMIC": "TRUE", "BLIS_NUM_THREADS": "\udcff"})
     env = json.loads(r.stdout)
-    assert env["OMP_NUM_THREADS"] == "2"
-    assert env["OPENBLAS_NUM_THREADS"] == "1" and env["OPENBLAS_VERBOSE"] == "0"
-    assert env["MKL_DYNAMIC"] == "FALSE" and env["MKL_THREADING_LAYER"] == "INTEL"
-    assert env["MKL_NUM_THREADS"].isdigit()
-    assert env["BLIS_NUM_THREADS"] is None and env["RAYON_NUM_THREADS"] is None
+    assert env["OPENBLAS_NUM_THREADS"] == env["OMP_NUM_THREADS"] == "1"
+    assert env["OPENBLAS_VERBOSE"] == "0" and env["RAYON_NUM_THREADS"] is None
+    assert env["MKL_DYNAMIC"] == "TRUE" and env["MKL_THREADING_LAYER"] == "INTEL"
+    assert env["MKL_NUM_THREADS"].isdigit() and env["BLIS_NUM_THREADS"].isdigit()
 
 
 @pytest.mark.parametrize("override,backend", [("apple", "Accelerate"), ("rust", "RustParallel"),
                                               ("mkl", "MKL"), ("blis", "AOCL")])
 def test_default_policy_follows_the_detected_library(override, backend):
     r = run("""
-product(512, 512, 512)
-print(json.dumps([T.explain_last_dispatch(), mm_threads()]))
+print(json.dumps([product(512, 512, 512), mm_threads()]))
 """, {"TESSRA_BACKEND": override})
     text, pool = json.loads(r.stdout)
     assert explained(text) == (backend, (512, 512, 512), "Default")
