@@ -32,7 +32,7 @@ def f32(x):
     return struct.unpack("f", struct.pack("f", x))[0]
 
 
-def run_python(code, env=None):
+def run_python(code, env=None, timeout=120):
     """Runs code in a fresh interpreter (for once-per-process and environment behaviour), which
     can import these helpers too. An env value of None removes that variable."""
     full_env = dict(os.environ, PYTHONPATH=PACKAGE_ROOT + os.pathsep + os.path.dirname(__file__))
@@ -42,13 +42,13 @@ def run_python(code, env=None):
         else:
             full_env[name] = value
     return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
-                          env=full_env, timeout=120)
+                          env=full_env, timeout=timeout)
 
 
-def child(code, env=None, stderr=""):
+def child(code, env=None, stderr="", timeout=120):
     """What code, run as run_python runs it, prints; it must succeed with `stderr` as its whole
     standard error (None: anything)."""
-    r = run_python(code, env)
+    r = run_python(code, env, timeout)
     assert r.returncode == 0 and stderr in (None, r.stderr), r.stderr
     return r.stdout
 

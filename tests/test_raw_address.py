@@ -160,6 +160,22 @@ def test_matmul_2d(m, k, n):
     assert_same(out, a @ b)
 
 
+# Rows of an output with no elements are not walked, whatever m claims; k = 0 writes zeros.
+# Each call is still timed.
+def test_an_empty_product_returns_at_once():
+    out = child("""
+import json, numpy as np, tessra
+from conftest import ptr
+tessra.enable_profiling()
+buf = np.full(8, 7.0, np.float32)
+p = ptr(buf)
+for m, k, n in [(2**64 - 1, 0, 0), (2**40, 5, 0), (0, 0, 2**40), (3, 0, 2)]:
+    tessra.array_matmul_2d_f32(p, p, p, m, k, n)
+print(buf.tolist(), json.loads(tessra.get_profile_report())["operations"]["matmul_2d"]["count"])
+""", timeout=30)
+    assert out == f"{[0.0] * 6 + [7.0] * 2} 4\n"
+
+
 # ---- strided views ----------------------------------------------------------------------
 
 VIEWS = [  # (start element, shape, strides); element 2 holds a NaN

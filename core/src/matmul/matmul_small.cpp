@@ -1,5 +1,6 @@
 #include "matmul/matmul_small.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/cpuid.hpp"
@@ -89,6 +90,12 @@ __attribute__((target("avx2,fma"))) void fma_columns_avx2(const float* a, const 
 }  // namespace
 
 void matmul_small(const float* a, const float* b, float* c, uint64_t m, uint64_t k, uint64_t n) {
+    // An empty output has nothing to walk, however many rows it claims; an empty sum is 0.
+    if (m == 0 || n == 0) return;
+    if (k == 0) {
+        std::fill_n(c, m * n, 0.0f);
+        return;
+    }
     const uint64_t n4 = n / 4 * 4;
 #if defined(__x86_64__)
     if (platform::cpu_has_avx2_fma())
