@@ -1,8 +1,10 @@
 import datetime
 import json
 import re
+import threading
 import uuid
 
+import numpy as np
 import pytest
 
 import tessra
@@ -54,3 +56,31 @@ def test_each_report_has_a_fresh_id_and_the_time_of_the_call():
         # Python reads at most six fraction digits.
         parsed = datetime.datetime.fromisoformat(re.sub(r"(\.\d{6})\d+", r"\1", stamp))
         assert before - datetime.timedelta(milliseconds=1) <= parsed <= after
+
+
+def test_a_context_labels_only_its_own_threads_later_records():
+    buf = np.ones(4, np.float32)
+    p = buf.ctypes.data
+    both_set = threading.Barrier(2)
+
+    def work(context, call, times):
+        tessra.set_profile_context(context)
+        both_set.wait()  # a context shared by the threads would now be the last one set
+        for _ in range(times):
+            call(p, 4)
+
+    tessra.enable_profiling()
+    tessra.array_all(p, 4)  # no context
+    threads = [threading.Thread(target=work, args=("a", tessra.array_sum_f32, 2)),
+               threading.Thread(target=work, args=("b", tessra.array_mean_f32, 3))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    tessra.array_any(p, 4)  # still no context on this thread
+
+    def counts(context=None):
+        ops = json.loads(tessra.get_profile_report(context))["operations"]
+        return {name: o["count"] for name, o in ops.items()}
+    assert counts("a") == {"sum": 2} and counts("b") == {"mean": 3}
+    assert counts() == {"all": 1, "sum": 2, "mean": 3, "any": 1}

@@ -1,3 +1,5 @@
+import os
+
 import numpy as np
 import pytest
 
@@ -114,6 +116,45 @@ def test_sum_and_mean(n):
          else np.random.default_rng(1).integers(0, 5, n).astype(F32) / 4)
     s = tessra.array_sum_f32(ptr(x), n)
     assert_same(s, _sequential_sum(x) if n < 10**6 else x.sum(dtype=np.float64))
+    assert_same(tessra.array_mean_f32(ptr(x), n), F32(s) / F32(n))
+
+
+def _chunked_sum(x):
+    """The chunk sum for this machine's configured processor count: one chunk a processor,
+    Kahan-compensated when it fits the default 1 MiB Arena and plain otherwise, each a leaf from
+    -0.0, halves added left + right."""
+    size = -(-x.size // max(os.sysconf("SC_NPROCESSORS_CONF"), 1))
+    count = -(-x.size // size)
+    # Chunk by row; the short last one is padded in front, where zeros leave both sums unchanged.
+    rows = np.zeros((count, size), F32)
+    rows[:-1] = x[:(count - 1) * size].reshape(count - 1, size)
+    rows[-1, count * size - x.size:] = x[(count - 1) * size:]
+    if size > (1 << 20) // 4:
+        sums = np.add.accumulate(rows, axis=1, dtype=F32)[:, -1]
+    else:
+        sums, c = np.zeros(count, F32), np.zeros(count, F32)
+        for column in rows.T.copy():
+            y = column - c
+            t = sums + y
+            c = (t - sums) - y
+            sums = t
+
+    def over(lo, hi):
+        if hi - lo == 1:
+            return F32(-0.0) + sums[lo]
+        mid = lo + (hi - lo) // 2
+        return over(lo, mid) + over(mid, hi)
+    return over(0, count)
+
+
+# Values whose float32 sum depends on the order tell the sequential road from the chunks.
+@pytest.mark.parametrize("n", [999_999, 1_000_000])
+def test_sum_takes_the_chunks_from_a_million_values(n):
+    x = np.random.default_rng(n).uniform(0, 1, n).astype(F32)
+    sequential, chunked = _sequential_sum(x), _chunked_sum(x)
+    assert sequential != chunked or os.sysconf("SC_NPROCESSORS_CONF") == 1
+    s = tessra.array_sum_f32(ptr(x), n)
+    assert_same(s, sequential if n < 10**6 else chunked)
     assert_same(tessra.array_mean_f32(ptr(x), n), F32(s) / F32(n))
 
 
