@@ -1,13 +1,14 @@
 """The CoreArray record and its constructors."""
 
 import math
+import sys
 
 import numpy as np
 import pytest
 
 from tessra import CoreArray, DType, random_uniform_f32
 
-from conftest import f32, raises, to_numpy
+from conftest import child, f32, raises, to_numpy
 
 Z = CoreArray.zeros
 
@@ -31,6 +32,39 @@ def test_large_buffers_come_back_zeroed_after_reuse():
     for _ in range(3):
         CoreArray.full([n], 7.0)
     assert not to_numpy(CoreArray.zeros([n])).any()
+
+
+# A kept mapping left unused is lent to the kernel (LazyFree), which may then take it back under
+# pressure without swap; a forked child lends its own.
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc")
+def test_kept_buffers_are_lent_to_the_kernel_once_unused():
+    out = child("""
+import os, time
+from tessra import CoreArray
+
+def lazy_free():
+    with open("/proc/self/smaps_rollup") as f:
+        return next((int(l.split()[1]) << 10 for l in f if l.startswith("LazyFree:")), None)
+
+def lent_when_idle():
+    CoreArray.full([10 << 20], 7.0)  # 40 MiB, kept as it is freed
+    for _ in range(500):
+        if lazy_free() >= 32 << 20:  # most of it: the kernel may keep a page or two
+            return True
+        time.sleep(0.01)
+    return False
+
+if lazy_free() is None:
+    print("no LazyFree here")
+else:
+    print(lent_when_idle())
+    CoreArray.full([12 << 20], 7.0)  # the parent's lender is at work as the process forks
+    pid = os.fork()
+    if pid == 0:
+        os._exit(0 if lent_when_idle() else 1)
+    print(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))
+""")
+    assert out in ("True\n0\n", "no LazyFree here\n")
 
 
 @pytest.mark.parametrize("array, text", [

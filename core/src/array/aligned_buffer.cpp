@@ -3,9 +3,9 @@
 #include <sys/mman.h>
 
 #include <cstdlib>
-#include <mutex>
 #include <new>
 
+#include "array/mapping_cache.hpp"
 #include "util/panic.hpp"
 
 namespace tessra {
@@ -33,54 +33,10 @@ void heap_free(std::byte* p) { std::free(reinterpret_cast<void**>(p)[-1]); }
 constexpr uint64_t kMapUnit = uint64_t{2} << 20;
 uint64_t map_length(uint64_t size) { return (size + kMapUnit - 1) & ~(kMapUnit - 1); }
 
-// The last few large mappings freed, kept for the next buffer of the same length that will be
-// overwritten anyway: its pages are already faulted in, where a fresh mapping pays a fault and
-// a kernel zero-fill per page. Zero-filled requests still take fresh (already zero) pages.
-// Enough are kept for a whole frame's columns to come back; the byte budget bounds what an idle
-// process holds.
-class MappingCache {
-public:
-    std::byte* take(uint64_t length) {
-        std::lock_guard lock(mutex_);
-        for (int i = 0; i < count_; ++i)
-            if (entries_[i].length == length) {
-                std::byte* p = entries_[i].ptr;
-                bytes_ -= length;
-                entries_[i] = entries_[--count_];
-                return p;
-            }
-        return nullptr;
-    }
-    bool keep(std::byte* p, uint64_t length) {
-        std::lock_guard lock(mutex_);
-        if (count_ == kEntries || bytes_ + length > kBudget) return false;
-        entries_[count_++] = {p, length};
-        bytes_ += length;
-        return true;
-    }
-
-private:
-    static constexpr int kEntries = 16;
-    static constexpr uint64_t kBudget = uint64_t{512} << 20;
-    struct Entry {
-        std::byte* ptr;
-        uint64_t length;
-    };
-    std::mutex mutex_;
-    Entry entries_[kEntries] = {};
-    int count_ = 0;
-    uint64_t bytes_ = 0;
-};
-
-MappingCache& mapping_cache() {
-    static MappingCache* cache = new MappingCache();  // never torn down: buffers outlive exit
-    return *cache;
-}
-
 std::byte* map_allocate(uint64_t size, bool zero) {
     const uint64_t length = map_length(size);
-    if (!zero)
-        if (std::byte* p = mapping_cache().take(length)) return p;
+    if (!zero)  // zero-filled requests take fresh pages, which the kernel zeroes
+        if (std::byte* p = take_cached_mapping(length)) return p;
     void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
     madvise(p, length, MADV_HUGEPAGE);
@@ -89,7 +45,7 @@ std::byte* map_allocate(uint64_t size, bool zero) {
 
 void map_free(std::byte* p, uint64_t size) {
     const uint64_t length = map_length(size);
-    if (!mapping_cache().keep(p, length)) munmap(p, length);
+    if (!keep_cached_mapping(p, length)) munmap(p, length);
 }
 }  // namespace
 
