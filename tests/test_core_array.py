@@ -39,8 +39,9 @@ def test_large_buffers_come_back_zeroed_after_reuse():
 @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc")
 def test_kept_buffers_are_lent_to_the_kernel_once_unused():
     out = child("""
-import os, time
+import os, time, warnings
 from tessra import CoreArray
+warnings.simplefilter("ignore", DeprecationWarning)  # forking with threads running is the point
 
 def lazy_free():
     with open("/proc/self/smaps_rollup") as f:
