@@ -119,11 +119,14 @@ def test_sum_and_mean(n):
     assert_same(tessra.array_mean_f32(ptr(x), n), F32(s) / F32(n))
 
 
+PROCESSORS = max(os.sysconf("SC_NPROCESSORS_CONF"), 1)  # the configured count the chunks follow
+
+
 def _chunked_sum(x):
     """The chunk sum for this machine's configured processor count: one chunk a processor,
     Kahan-compensated when it fits the default 1 MiB Arena and plain otherwise, each a leaf from
     -0.0, halves added left + right."""
-    size = -(-x.size // max(os.sysconf("SC_NPROCESSORS_CONF"), 1))
+    size = -(-x.size // PROCESSORS)
     count = -(-x.size // size)
     # Chunk by row; the short last one is padded in front, where zeros leave both sums unchanged.
     rows = np.zeros((count, size), F32)
@@ -152,7 +155,7 @@ def _chunked_sum(x):
 def test_sum_takes_the_chunks_from_a_million_values(n):
     x = np.random.default_rng(n).uniform(0, 1, n).astype(F32)
     sequential, chunked = _sequential_sum(x), _chunked_sum(x)
-    assert sequential != chunked or os.sysconf("SC_NPROCESSORS_CONF") == 1
+    assert sequential != chunked or PROCESSORS == 1
     s = tessra.array_sum_f32(ptr(x), n)
     assert_same(s, sequential if n < 10**6 else chunked)
     assert_same(tessra.array_mean_f32(ptr(x), n), F32(s) / F32(n))

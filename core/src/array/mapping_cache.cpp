@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace tessra {
@@ -110,32 +111,40 @@ private:
         return lender_running_;
     }
 
+    // With mutex_ held: moves the unlent entries that have waited long enough into `due` and
+    // returns how many; `next` becomes the time the next waiting one is due, if there is one.
+    int take_due(Entry* due, std::optional<Clock::time_point>& next) {
+        const auto now = Clock::now();
+        int n = 0;
+        for (int i = 0; i < count_;) {
+            const Entry& e = entries_[i];
+            if (!e.lent && now - e.kept_at >= kLendAfter) {
+                due[n++] = remove(i);
+                continue;
+            }
+            if (!e.lent)
+                next = std::min(next.value_or(Clock::time_point::max()), e.kept_at + kLendAfter);
+            ++i;
+        }
+        return n;
+    }
+
     void lend_waiting() {
         for (;;) {
             Entry due[kEntries];
             int n = 0;
-            Clock::time_point wake{};
+            std::optional<Clock::time_point> next;
             {
                 std::lock_guard lock(mutex_);
-                const auto now = Clock::now();
-                bool waiting = false;
-                for (int i = 0; i < count_;) {
-                    const Entry& e = entries_[i];
-                    if (!e.lent && now - e.kept_at >= kLendAfter) {
-                        due[n++] = remove(i);
-                        continue;
-                    }
-                    if (!e.lent) {
-                        const auto due_at = e.kept_at + kLendAfter;
-                        wake = waiting ? std::min(wake, due_at) : due_at;
-                        waiting = true;
-                    }
-                    ++i;
-                }
-                if (n == 0 && !waiting) {
+                n = take_due(due, next);
+                if (n == 0 && !next) {
                     lender_running_ = false;
                     return;
                 }
+            }
+            if (n == 0) {
+                std::this_thread::sleep_until(*next);
+                continue;
             }
             // Out of the cache while the kernel is told, so that no taker writes to them meanwhile.
             for (int i = 0; i < n; ++i) due[i].lent = lend(due[i].ptr, due[i].length);
@@ -149,7 +158,6 @@ private:
             }
             for (int i = 0; i < n; ++i)
                 if (due[i].ptr != nullptr) munmap(due[i].ptr, due[i].length);
-            if (n == 0) std::this_thread::sleep_until(wake);
         }
     }
 
